@@ -1,0 +1,32 @@
+# The Linux build: the POSIX platform layer, the talvek command, and a link
+# named pngcrush.bin to the system's pngcrush beside it.
+add_library(talvek_posix STATIC
+  platform/path.cpp
+  platform/posix/cmdline.cpp
+  platform/posix/system.cpp)
+target_include_directories(talvek_posix PUBLIC platform platform/posix)
+target_compile_options(talvek_posix PRIVATE -Wall -Wextra -fno-exceptions)
+
+add_executable(talvek platform/posix/start.cpp)
+target_link_libraries(talvek PRIVATE talvek_driver talvek_posix)
+
+find_program(TALVEK_PNGCRUSH pngcrush)
+if(NOT TALVEK_PNGCRUSH)
+  message(FATAL_ERROR
+    "pngcrush was not found. Install it first: sudo apt-get install pngcrush")
+endif()
+file(CREATE_LINK "${TALVEK_PNGCRUSH}" "${CMAKE_BINARY_DIR}/pngcrush.bin"
+  SYMBOLIC)
+
+# Installed: both in one folder, and a talvek command on the PATH.
+include(GNUInstallDirs)
+set(TALVEK_HOME "${CMAKE_INSTALL_LIBDIR}/talvek")
+install(TARGETS talvek DESTINATION "${TALVEK_HOME}")
+install(CODE "
+  set(home \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TALVEK_HOME}\")
+  set(bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  file(MAKE_DIRECTORY \"\${bin}\")
+  file(CREATE_LINK \"${TALVEK_PNGCRUSH}\" \"\${home}/pngcrush.bin\" SYMBOLIC)
+  file(CREATE_LINK \"\${home}/talvek\" \"\${bin}/talvek\" SYMBOLIC)
+  message(STATUS \"Installing: \${bin}/talvek -> \${home}/talvek\")
+")

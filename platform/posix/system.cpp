@@ -1,0 +1,393 @@
+// The operations the driver calls, given their Windows effects on a POSIX
+// system (Linux). Paths take '\' or '/' as separators and are handed to the
+// system with '/'. A name that does not exist with its exact spelling is
+// looked up without regard to ASCII case, as on Windows.
+#include "system.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cmdline.h"
+#include "path.h"
+#include "platform.h"
+
+extern char **environ;
+
+namespace {
+
+// The longest command line Windows takes, and room for one system path.
+constexpr size_t kLineSize = 32768;
+constexpr size_t kPathSize = 4096;
+constexpr int kMostArguments = 256;
+constexpr int kMostOperands = 8;
+constexpr int kMostSearches = 4;
+
+int g_argument_count;
+const char *const *g_arguments;
+char g_command_line[kLineSize];
+bool g_command_line_ready;
+
+// Copies a path with every '\' turned into '/'. False if it does not fit.
+bool ToSystemPath(const char *in, char *out, size_t capacity) {
+  size_t i = 0;
+  for (; in[i] != '\0'; i++) {
+    if (i + 1 >= capacity) return false;
+    out[i] = in[i] == '\\' ? '/' : in[i];
+  }
+  out[i] = '\0';
+  return true;
+}
+
+bool Exists(const char *path) {
+  struct stat status;
+  return lstat(path, &status) == 0;
+}
+
+// Finds an entry of the folder whose name equals name but for ASCII case.
+// When several do, the first in byte order wins, so the choice is stable.
+bool FindWithoutCase(const char *folder, const char *name, char *found,
+                     size_t capacity) {
+  DIR *dir = opendir(folder[0] != '\0' ? folder : ".");
+  if (dir == nullptr) return false;
+  bool any = false;
+  while (struct dirent *entry = readdir(dir)) {
+    if (strcasecmp(entry->d_name, name) != 0) continue;
+    if (strlen(entry->d_name) >= capacity) continue;
+    if (!any || strcmp(entry->d_name, found) < 0) {
+      strcpy(found, entry->d_name);
+      any = true;
+    }
+  }
+  closedir(dir);
+  return any;
+}
+
+// Turns a driver path into a system path. When it does not exist as
+// spelled, each component that is missing is looked up without regard to
+// case; the last one only if last_too is set. Components below a folder
+// that cannot be found are left as they are. False if it does not fit.
+bool ResolvePath(const char *in, char *out, size_t capacity, bool last_too) {
+  char spelled[kPathSize];
+  if (!ToSystemPath(in, spelled, sizeof spelled)) return false;
+  if (strlen(spelled) >= capacity) return false;
+  if (spelled[0] == '\0' || Exists(spelled)) {
+    strcpy(out, spelled);
+    return true;
+  }
+
+  size_t length = 0;
+  bool found_so_far = true;
+  const char *p = spelled;
+  while (*p != '\0') {
+    // Separators are copied as they stand.
+    while (*p == '/') {
+      out[length++] = *p++;
+    }
+    if (*p == '\0') break;
+    const char *end = strchrnul(p, '/');
+    size_t size = (size_t)(end - p);
+    const char *rest = end;
+    while (*rest == '/') rest++;
+    bool last = *rest == '\0';
+
+    memcpy(out + length, p, size);
+    out[length + size] = '\0';
+    bool dots = (size == 1 && p[0] == '.') ||
+                (size == 2 && p[0] == '.' && p[1] == '.');
+    if (found_so_far && !dots && (!last || last_too) &&
+        !Exists(out)) {
+      // Look in the folder built so far for another spelling.
+      char name[NAME_MAX + 1];
+      char other[NAME_MAX + 1];
+      out[length] = '\0';
+      if (size <= NAME_MAX) {
+        memcpy(name, p, size);
+        name[size] = '\0';
+        if (FindWithoutCase(out, name, other, sizeof other) &&
+            strlen(other) == size) {
+          memcpy(out + length, other, size);
+        } else {
+          memcpy(out + length, p, size);
+          found_so_far = false;
+        }
+      } else {
+        memcpy(out + length, p, size);
+        found_so_far = false;
+      }
+    }
+    length += size;
+    out[length] = '\0';
+    p = end;
+  }
+  out[length] = '\0';
+  return true;
+}
+
+// One open file search: the folder's stream and the pattern for names.
+struct Search {
+  DIR *dir;
+  char pattern[MAX_PATH];
+};
+Search g_searches[kMostSearches];
+
+// Fills the record with the next name that matches. Names holding '"' or
+// '\' are passed over: Windows never yields them, and they could not be
+// handed to the optimizer intact.
+bool NextMatch(Search *search, WIN32_FIND_DATAA *found) {
+  while (struct dirent *entry = readdir(search->dir)) {
+    const char *name = entry->d_name;
+    if (strpbrk(name, "\"\\") != nullptr) continue;
+    if (strlen(name) >= sizeof found->cFileName) continue;
+    if (!path::MatchesPattern(search->pattern, name)) continue;
+
+    bool directory = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      struct stat status;
+      directory = fstatat(dirfd(search->dir), name, &status, 0) == 0 &&
+                  S_ISDIR(status.st_mode);
+    }
+    memset(found, 0, sizeof *found);
+    found->dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : 0x80;
+    strcpy(found->cFileName, name);
+    return true;
+  }
+  return false;
+}
+
+// Process handles carry the child's id: twice it for the process, and one
+// more for its thread, so neither is ever INVALID_HANDLE_VALUE or NULL.
+HANDLE ProcessHandle(pid_t pid) { return (HANDLE)((intptr_t)pid * 2); }
+HANDLE ThreadHandle(pid_t pid) { return (HANDLE)((intptr_t)pid * 2 + 1); }
+pid_t HandleProcess(HANDLE handle) { return (pid_t)((intptr_t)handle / 2); }
+
+// An argument is taken for a file name if it has a dot and is no option.
+bool IsOperand(const char *argument) {
+  return argument[0] != '-' && strchr(argument, '.') != nullptr;
+}
+
+// An operand with no folder part (or only ".") is read from the current
+// folder, so its own name is looked up too; in one with a folder part only
+// the folders are, since such a file is one the optimizer writes.
+bool IsBareName(const char *argument) {
+  const char *name = path::FindFileName(argument, false);
+  if (name == argument) return true;
+  return name == argument + 2 && argument[0] == '.';
+}
+
+}  // namespace
+
+void SetProcessArguments(int count, const char *const *arguments) {
+  g_argument_count = count;
+  g_arguments = arguments;
+  g_command_line_ready = false;
+}
+
+extern "C" {
+
+// The program's arguments joined into one line, quoted as Windows would.
+LPSTR GetCommandLineA(void) {
+  if (!g_command_line_ready) {
+    if (g_argument_count > 0 && g_arguments[0] != nullptr) {
+      cmdline::JoinCommandLine(g_command_line, sizeof g_command_line,
+                               g_argument_count, g_arguments);
+    } else {
+      g_command_line[0] = '\0';
+    }
+    g_command_line_ready = true;
+  }
+  return g_command_line;
+}
+
+// The running executable's real path, links resolved, cut to fit.
+DWORD GetModuleFileNameA(HINSTANCE, LPSTR name, DWORD size) {
+  if (size == 0) return 0;
+  char real[kPathSize];
+  ssize_t length = readlink("/proc/self/exe", real, sizeof real - 1);
+  if (length < 0) {
+    name[0] = '\0';
+    return 0;
+  }
+  size_t copied = (size_t)length < size - 1 ? (size_t)length : size - 1;
+  memcpy(name, real, copied);
+  name[copied] = '\0';
+  return (size_t)length < size ? (DWORD)copied : size;
+}
+
+// No code page here has double-byte characters.
+BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
+
+BOOL SetCurrentDirectoryA(LPCSTR path) {
+  char real[kPathSize];
+  if (!ResolvePath(path, real, sizeof real, true)) return FALSE;
+  return chdir(real) == 0;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES *) {
+  char real[kPathSize];
+  if (!ResolvePath(path, real, sizeof real, true)) return FALSE;
+  return mkdir(real, 0777) == 0;
+}
+
+BOOL PathIsDirectoryA(LPCSTR path) {
+  char real[kPathSize];
+  struct stat status;
+  if (path[0] == '\0' || !ResolvePath(path, real, sizeof real, true)) {
+    return FALSE;
+  }
+  return stat(real, &status) == 0 && S_ISDIR(status.st_mode)
+             ? FILE_ATTRIBUTE_DIRECTORY
+             : FALSE;
+}
+
+LPSTR PathFindExtensionA(LPCSTR path) { return path::FindExtension(path); }
+
+LPSTR PathFindFileNameA(LPCSTR path) {
+  return path::FindFileName(path, false);
+}
+
+BOOL PathRemoveFileSpecA(LPSTR path) {
+  return path::RemoveFileSpec(path, false);
+}
+
+// Opens a search of one folder for names matching the pattern's last
+// component, ignoring case. Gives the first match, or INVALID_HANDLE_VALUE.
+HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *found) {
+  Search *search = nullptr;
+  for (Search &slot : g_searches) {
+    if (slot.dir == nullptr) {
+      search = &slot;
+      break;
+    }
+  }
+  const char *name = path::FindFileName(pattern, false);
+  if (search == nullptr || strlen(name) >= sizeof search->pattern) {
+    return INVALID_HANDLE_VALUE;
+  }
+
+  char folder[kPathSize];
+  size_t folder_length = (size_t)(name - pattern);
+  if (folder_length >= sizeof folder) return INVALID_HANDLE_VALUE;
+  memcpy(folder, pattern, folder_length);
+  folder[folder_length] = '\0';
+  char real[kPathSize];
+  if (!ResolvePath(folder, real, sizeof real, true)) {
+    return INVALID_HANDLE_VALUE;
+  }
+
+  search->dir = opendir(real[0] != '\0' ? real : ".");
+  if (search->dir == nullptr) return INVALID_HANDLE_VALUE;
+  strcpy(search->pattern, name);
+  if (!NextMatch(search, found)) {
+    FindClose(search);
+    return INVALID_HANDLE_VALUE;
+  }
+  return search;
+}
+
+BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA *found) {
+  return NextMatch(static_cast<Search *>(handle), found);
+}
+
+BOOL FindClose(HANDLE handle) {
+  Search *search = static_cast<Search *>(handle);
+  closedir(search->dir);
+  search->dir = nullptr;
+  return TRUE;
+}
+
+// Starts the program that the command line's first token names, with the
+// arguments split as the Windows runtime splits them. The child has no
+// terminal: its standard streams are /dev/null. File operands that exist
+// only in another case are handed over in their real spelling.
+BOOL CreateProcessA(LPCSTR application, LPSTR command_line,
+                    SECURITY_ATTRIBUTES *, SECURITY_ATTRIBUTES *, BOOL, DWORD,
+                    LPVOID, LPCSTR, STARTUPINFOA *,
+                    PROCESS_INFORMATION *process) {
+  char line[kLineSize];
+  if (!ToSystemPath(command_line, line, sizeof line)) return FALSE;
+  char *arguments[kMostArguments + 1];
+  int count = cmdline::SplitCommandLine(line, arguments, kMostArguments);
+  if (count < 1) return FALSE;
+  arguments[count] = nullptr;
+
+  char operands[kMostOperands][kPathSize];
+  int used = 0;
+  for (int i = 1; i < count && used < kMostOperands; i++) {
+    if (!IsOperand(arguments[i])) continue;
+    if (ResolvePath(arguments[i], operands[used], kPathSize,
+                    IsBareName(arguments[i]))) {
+      arguments[i] = operands[used++];
+    }
+  }
+
+  const char *program = application != nullptr ? application : arguments[0];
+  if (program[0] == '\0') return FALSE;
+
+  static posix_spawn_file_actions_t no_terminal;
+  static bool no_terminal_ready;
+  if (!no_terminal_ready) {
+    posix_spawn_file_actions_init(&no_terminal);
+    posix_spawn_file_actions_addopen(&no_terminal, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&no_terminal, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&no_terminal, 2, "/dev/null", O_WRONLY, 0);
+    no_terminal_ready = true;
+  }
+
+  pid_t pid;
+  int failed = strchr(program, '/') != nullptr
+                   ? posix_spawn(&pid, program, &no_terminal, nullptr,
+                                 arguments, environ)
+                   : posix_spawnp(&pid, program, &no_terminal, nullptr,
+                                  arguments, environ);
+  if (failed != 0) return FALSE;
+  process->hProcess = ProcessHandle(pid);
+  process->hThread = ThreadHandle(pid);
+  process->dwProcessId = (DWORD)pid;
+  process->dwThreadId = (DWORD)pid;
+  return TRUE;
+}
+
+// Waits until the child has ended; the only wait the driver asks for is
+// the infinite one.
+DWORD WaitForSingleObject(HANDLE handle, DWORD) {
+  pid_t pid = HandleProcess(handle);
+  int status;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return 0xFFFFFFFFUL;
+  }
+  return 0;
+}
+
+// A child is reaped by the wait, so there is nothing left to release.
+BOOL CloseHandle(HANDLE) { return TRUE; }
+
+// With no desktop to show a box on, the message goes to standard output.
+int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, unsigned) {
+  printf("%s: %s\n", caption, text);
+  fflush(stdout);
+  return 1;
+}
+
+// Hands the address to xdg-open and does not wait for it. Without one, the
+// address is printed so that the user can open it.
+HINSTANCE ShellExecuteA(HWND, LPCSTR, LPCSTR file, LPCSTR, LPCSTR, int) {
+  char opener[] = "xdg-open";
+  char *arguments[] = {opener, const_cast<char *>(file), nullptr};
+  pid_t pid;
+  if (posix_spawnp(&pid, opener, nullptr, nullptr, arguments, environ) != 0) {
+    printf("%s\n", file);
+    fflush(stdout);
+    return (HINSTANCE)(intptr_t)2;
+  }
+  return (HINSTANCE)(intptr_t)42;
+}
+
+}  // extern "C"
