@@ -27,6 +27,7 @@ install(CODE "
   set(bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
   file(MAKE_DIRECTORY \"\${bin}\")
   file(CREATE_LINK \"${TALVEK_PNGCRUSH}\" \"\${home}/pngcrush.bin\" SYMBOLIC)
-  file(CREATE_LINK \"\${home}/talvek\" \"\${bin}/talvek\" SYMBOLIC)
+  file(RELATIVE_PATH target \"\${bin}\" \"\${home}/talvek\")
+  file(CREATE_LINK \"\${target}\" \"\${bin}/talvek\" SYMBOLIC)
   message(STATUS \"Installing: \${bin}/talvek -> \${home}/talvek\")
 ")

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The built talvek with the real pngcrush, on the sample images and on the
+# PNG test suite, run the way a user runs it.
+# Usage: integration.sh path/to/talvek source-folder
+set -u
+talvek=$(realpath "$1")
+source=$2
+suite=${TALVEK_PNGSUITE:-$source/../shared/pngsuite}
+. "$source/tests/lib.sh"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+run() { timeout 600 "$talvek" "$@"; }
+
+group "A folder with blanks and non-ASCII letters, quoted and unquoted"
+pics="$work/Fotos de año"
+mkdir "$pics"
+cp "$source"/examples/*.[pP][nN][gG] "$pics"
+cp "$pics/sunset.png" "$pics/-brute.png"
+cp "$pics/glass.png" "$pics/-ow.png"
+before=$(fingerprint "$pics")
+out=$(cd / && run "$pics")
+[ "$out" = "Talvek: Listo" ] || fail "folder run said: $out"
+check_copies "$pics"
+rm -r "$pics/_talvek"
+# shellcheck disable=SC2086  # several words on purpose
+out=$(cd / && run $pics)
+[ "$out" = "Talvek: Listo" ] || fail "unquoted folder run said: $out"
+check_copies "$pics"
+[ "$(fingerprint "$pics")" = "$before" ] || fail "inputs changed"
+[ -z "$(ls -A /tmp/_talvek 2>/dev/null)" ] || fail "output folder in /tmp"
+
+group "The whole PNG test suite, broken files included"
+mkdir "$work/suite"
+cp "$suite"/*.png "$work/suite"
+before=$(fingerprint "$work/suite")
+out=$(cd "$work" && run "$work/suite")
+[ "$out" = "Talvek: Listo" ] || fail "suite run said: $out"
+check_copies "$work/suite"
+[ "$(ls "$work/suite/_talvek" | wc -l)" -eq "$(ls "$suite"/[!x]*.png | wc -l)" ] ||
+  fail "suite: wrong number of copies"
+[ "$(fingerprint "$work/suite")" = "$before" ] || fail "suite inputs changed"
+
+group "A file run from another folder, extension in capitals"
+mkdir "$work/one" "$work/elsewhere"
+cp "$source/examples/Tiles.PNG" "$source/examples/glass.png" "$work/one"
+out=$(cd "$work/elsewhere" && run "$work/one/Tiles.PNG")
+[ -z "$out" ] || fail "file run said: $out"
+[ -s "$work/one/_talvek/Tiles.png" ] || fail "no Tiles.png copy"
+[ "$(compare -metric AE "$work/one/Tiles.PNG" "$work/one/_talvek/Tiles.png" null: 2>&1)" = 0 ] ||
+  fail "Tiles.png pixels differ"
+[ "$(ls "$work/one/_talvek")" = Tiles.png ] || fail "file run made other copies"
+[ -z "$(ls -A "$work/elsewhere")" ] || fail "file run wrote to the current folder"
+out=$(cd "$work/elsewhere" && run "$work/one/glass.png.bak")
+[ ! -e "$work/one/glass.png.bak" ] && [ "$(ls "$work/one/_talvek")" = Tiles.png ] ||
+  fail "a name that is no PNG was run"
+
+group "A folder with no match, and one that does not exist"
+mkdir "$work/none"
+touch "$work/none/notes.txt" "$work/none/a.png.bak"
+out=$(run "$work/none")
+[ -z "$out" ] && [ ! -e "$work/none/_talvek" ] || fail "empty folder run: $out"
+out=$(cd "$pics" && run "$work/missing")
+[ -z "$out" ] || fail "missing folder said: $out"
+
+group "The home page, and the 2047-byte limit"
+mkdir "$work/bin"
+printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$work" > "$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+opened() {
+  for _ in $(seq 50); do [ -s "$work/opened" ] && break; sleep 0.1; done
+  cat "$work/opened" 2>/dev/null; rm -f "$work/opened"
+}
+PATH="$work/bin:$PATH" run
+[ "$(opened)" = http://talvek.example/soft/talvek ] || fail "home page not opened"
+long=$work/long
+while [ ${#long} -lt 1900 ]; do long=$long/$(printf 'd%.0s' $(seq 100)); done
+long=$long/$(printf 'e%.0s' $(seq $((2047 - ${#long} - 1))))
+mkdir -p "$long"
+cp "$source/examples/fog.png" "$long"
+out=$(PATH="$work/bin:$PATH" run "$long")
+[ "${#long}" -eq 2047 ] && [ "$out" = "Talvek: Listo" ] && [ -s "$long/_talvek/fog.png" ] ||
+  fail "2047-byte folder not run: $out"
+mkdir "${long}f"
+cp "$source/examples/fog.png" "${long}f"
+out=$(PATH="$work/bin:$PATH" run "${long}f")
+[ -z "$out" ] && [ ! -e "${long}f/_talvek" ] && [ "$(opened)" = http://talvek.example/soft/talvek ] ||
+  fail "2048-byte tail did not open the home page"
+out=$(PATH=/nonexistent "$talvek")
+[ "$out" = http://talvek.example/soft/talvek ] || fail "no xdg-open: $out"
+
+finish

@@ -1,0 +1,19 @@
+# Installs the Debian packages named as arguments that are not yet there.
+# Sourced by the set-up and test scripts.
+install_packages() {
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+}
+
+# What building and running talvek on Linux needs.
+BUILD_PACKAGES=(cmake make g++ pngcrush)
