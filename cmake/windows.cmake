@@ -1,6 +1,7 @@
 # The Windows build: a GUI executable with its own entry point and no C
 # runtime start-up, linked only against system DLLs.
-add_executable(talvek WIN32 platform/win32/start.cpp)
+enable_language(RC)
+add_executable(talvek WIN32 platform/win32/start.cpp resources/talvek.rc)
 target_link_libraries(talvek PRIVATE talvek_driver)
 # Only msvcrt's own printf family is needed, not MinGW's larger one.
 target_compile_definitions(talvek_driver PUBLIC __USE_MINGW_ANSI_STDIO=0)
@@ -20,3 +21,11 @@ target_link_options(talvek PRIVATE
   -Wl,--major-os-version,5,--minor-os-version,1
   -Wl,--major-subsystem-version,5,--minor-subsystem-version,1)
 target_link_libraries(talvek PRIVATE shlwapi shell32 user32 kernel32 msvcrt gcc)
+
+# The stand-in optimizer of the Windows tests, beside the program.
+if(BUILD_TESTING)
+  add_executable(stand_in tests/wine/stand-in.cpp)
+  set_target_properties(stand_in PROPERTIES OUTPUT_NAME pngcrush SUFFIX .bin
+    RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/stand-in")
+  target_link_options(stand_in PRIVATE -static -s)
+endif()

@@ -17,3 +17,5 @@ install_packages() {
 
 # What building and running talvek on Linux needs.
 BUILD_PACKAGES=(cmake make g++ pngcrush)
+# What cross-compiling the Windows executables needs.
+WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The 64-bit Windows build under Wine, in a throwaway prefix on a virtual
+# X display: every command line, the message box, the home page, the exit
+# status, and one run with the real optimizer.
+# Usage: wine.sh path/to/build/win64 source-folder
+set -u
+build=$(realpath "$1")
+source=$(realpath "$2")
+. "$source/tests/lib.sh"
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+display=90
+while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
+Xvfb :$display -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=:$display
+trap 'wineserver -k 2>/dev/null; kill $xvfb; rm -rf "$work"' EXIT
+timeout 300 wine wineboot -i >/dev/null 2>&1
+
+dos() { printf 'Z:%s' "$1" | tr / '\\'; }
+boxes() { xdotool search --name '^Talvek$' 2>/dev/null; }
+# Starts talvek.exe in the background; $talvek is its process.
+start() { timeout 300 wine "$1/talvek.exe" "${@:2}" & talvek=$!; }
+# Waits for the "Talvek" box, up to a minute.
+await_box() {
+  for _ in $(seq 600); do boxes >/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+dismiss() { xdotool key --window "$(boxes | head -1)" Return 2>/dev/null; }
+
+tool=$work/tool
+mkdir "$tool"
+cp "$build/talvek.exe" "$build/stand-in/pngcrush.bin" "$tool"
+crush="\"$(dos "$tool")\\pngcrush.bin\" -rem alla -brute -reduce"
+
+group "A folder run: every command line, then one box, then exit 0"
+pics="$work/my pics"
+mkdir -p "$pics/sub.png"
+cp "$source/examples/sunset.png" "$pics/a.png"
+cp "$source/examples/fog.png" "$pics/b c.png"
+cp "$source/examples/glass.png" "$pics/-brute.png"
+cp "$source/examples/Tiles.PNG" "$pics/Upper.PNG"
+touch "$pics/notes.txt"
+start "$tool" "$(dos "$pics")"
+if await_box; then
+  [ "$(boxes | wc -l)" -eq 1 ] || fail "more than one box"
+  kill -0 $talvek 2>/dev/null || fail "exited before the box was dismissed"
+  expected=$(for name in a.png "b c.png" Upper.PNG; do
+    echo "$crush \"$name\" \".\\_talvek\\$name\""; done
+    echo "$crush \".\\-brute.png\" \".\\_talvek\\-brute.png\"")
+  [ "$(sort "$tool/calls.log")" = "$(echo "$expected" | sort)" ] ||
+    fail "command lines: $(cat "$tool/calls.log")"
+  sleep 1
+  kill -0 $talvek 2>/dev/null || fail "exited while the box was up"
+  dismiss
+else
+  fail "no box"
+fi
+wait $talvek
+status=$?
+[ $status -eq 0 ] || fail "exit status $status"
+for name in a.png "b c.png" -brute.png Upper.PNG; do
+  cmp -s "$pics/$name" "$pics/_talvek/$name" || fail "no copy of $name"
+done
+
+group "A file run: no box, the extension lowered in both operands"
+rm "$tool/calls.log"
+start "$tool" "$(dos "$pics/Upper.PNG")"
+wait $talvek
+status=$?
+[ $status -eq 0 ] || fail "exit status $status"
+[ "$(cat "$tool/calls.log")" = "$crush \"Upper.png\" \".\\_talvek\\Upper.png\"" ] ||
+  fail "command line: $(cat "$tool/calls.log")"
+[ -z "$(boxes)" ] || fail "a box was shown"
+
+group "A folder with no match: nothing made, no box"
+mkdir "$work/none"
+start "$tool" "\"$(dos "$work/none")\""
+wait $talvek
+[ $? -eq 0 ] && [ ! -e "$work/none/_talvek" ] && [ -z "$(boxes)" ] || fail "empty folder run"
+
+group "No argument: the home page reaches the browser"
+mkdir "$work/bin"
+printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$work" > "$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+PATH="$work/bin:$PATH" start "$tool"
+wait $talvek
+[ $? -eq 0 ] || fail "exit status"
+for _ in $(seq 100); do [ -s "$work/opened" ] && break; sleep 0.1; done
+[ "$(cat "$work/opened" 2>/dev/null)" = http://talvek.example/soft/talvek ] ||
+  fail "home page: $(cat "$work/opened" 2>/dev/null)"
+
+group "The real optimizer: copies with every pixel kept"
+real=$work/real
+mkdir "$real"
+cp "$build/talvek.exe" "$real"
+# Wine starts this Unix script as the optimizer. It turns the Windows
+# operands into Unix paths, finding the input without regard to case.
+cat > "$real/pngcrush.bin" <<'SCRIPT'
+#!/bin/sh
+in=$(printf '%s' "$5" | tr '\\' /)
+out=$(printf '%s' "$6" | tr '\\' /)
+[ -e "$in" ] || in=$(find . -maxdepth 1 -iname "$in" | head -1)
+exec pngcrush "$1" "$2" "$3" "$4" "$in" "$out" >/dev/null 2>&1
+SCRIPT
+chmod +x "$real/pngcrush.bin"
+photos="$work/photos"
+mkdir "$photos"
+cp "$source"/examples/*.[pP][nN][gG] "$photos"
+before=$(fingerprint "$photos")
+start "$real" "$(dos "$photos")"
+if await_box; then dismiss; else fail "no box"; fi
+wait $talvek
+[ $? -eq 0 ] || fail "exit status"
+check_copies "$photos"
+[ "$(fingerprint "$photos")" = "$before" ] || fail "inputs changed"
+
+finish
