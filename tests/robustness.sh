@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# Tries to break the promise: whatever it is given, talvek exits 0, leaves
+# every input byte-identical, creates or changes nothing outside
+# <input folder>/_talvek, and says "Listo" only after a folder run that
+# matched something.
+# Usage: robustness.sh path/to/talvek path/to/stand-in source-folder
+set -u
+talvek=$(realpath "$1")
+stand_in=$(realpath "$2")
+source=$(realpath "$3")
+suite=${TALVEK_PNGSUITE:-$source/../shared/pngsuite}
+. "$source/tests/lib.sh"
+work=$(mktemp -d)
+chmod 755 "$work"
+trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
+
+# Tool folders: the real optimizer, the stand-in, and none at all.
+for kind in real stand none; do mkdir "$work/$kind"; cp "$talvek" "$work/$kind/talvek"; done
+ln -s "$(command -v pngcrush)" "$work/real/pngcrush.bin"
+cp "$stand_in" "$work/stand/pngcrush.bin"
+mkdir "$work/cwd"
+export STAND_IN_LOG=$work/log
+
+# Everything under the work folder except one output folder, with contents.
+snapshot() {
+  (cd "$work" && find . -path "./${1#"$work"/}/_talvek" -type d -prune -o \
+      ! -path ./log -printf '%y %m %p\n' | LC_ALL=C sort &&
+    find . -path "./${1#"$work"/}/_talvek" -type d -prune -o -type f \
+      ! -path ./log -print0 | xargs -0r sha256sum | LC_ALL=C sort)
+}
+
+# check LISTO INPUT-FOLDER TOOL [ARGUMENTS...]: runs talvek from the cwd
+# folder and checks the promise; LISTO is yes or no.
+check() {
+  local listo=$1 input=$2 tool=$3 before out status
+  shift 3
+  before=$(snapshot "$input")
+  out=$(cd "$work/cwd" && timeout 600 ${as_user:-} "$work/$tool/talvek" "$@")
+  status=$?
+  [ $status -eq 0 ] || fail "exit status $status for $*"
+  if [ "$listo" = yes ]; then
+    [ "$out" = "Talvek: Listo" ] || fail "said '$out' for $*"
+  else
+    [ -z "$out" ] || fail "said '$out' for $*"
+  fi
+  [ "$(snapshot "$input")" = "$before" ] || fail "something else changed for $*"
+}
+
+# The operands the stand-in saw, one "input<tab>output" line per run.
+seen() { LC_ALL=C sort "$STAND_IN_LOG" 2>/dev/null; rm -f "$STAND_IN_LOG"; }
+
+group "Names: blanks, non-ASCII, dashes, 255 bytes, quotes and backslashes"
+names=$work/names
+mkdir "$names"
+long=$(printf 'l%.0s' $(seq 251)).png
+for name in "a b.png" "año ñ.png" -brute.png --.png --ow.png -rem "$long" \
+    'q"uote.png' 'back\slash.png' uote.png slash.png; do
+  cp "$source/examples/fog.png" "$names/$name"
+done
+check yes "$names" stand "$names"
+expected=$(for name in "a b.png" "año ñ.png" "$long" uote.png slash.png; do
+    printf '%s\t./_talvek/%s\n' "$name" "$name"; done
+  for name in -brute.png --.png --ow.png; do
+    printf './%s\t./_talvek/%s\n' "$name" "$name"; done)
+[ "$(seen)" = "$(echo "$expected" | LC_ALL=C sort)" ] || fail "operands differ"
+rm -r "$names/_talvek"
+check yes "$names" real "$names"
+[ "$(ls "$names/_talvek" | wc -l)" -eq 8 ] || fail "not 8 copies"
+for name in "a b.png" "año ñ.png" -brute.png --.png --ow.png "$long"; do
+  [ "$(compare -metric AE "$names/$name" "$names/_talvek/$name" null: 2>&1)" = 0 ] ||
+    fail "$name not optimized"
+done
+for name in 'q"uote.png' 'back\slash.png'; do
+  check no "$names" stand "$names/$name"
+  [ -z "$(seen)" ] || fail "$name was run"
+done
+check no "$names" real "$names/-ReM.PNG"
+
+group "Content: broken, empty, random and text files among valid ones"
+mixed=$work/mixed
+mkdir "$mixed"
+cp "$source"/examples/*.[pP][nN][gG] "$suite"/x*.png "$mixed"
+head -c 1500 "$source/examples/sunset.png" > "$mixed/xtruncated.png"
+head -c 33 "$source/examples/glass.png" > "$mixed/xheader-only.png"
+: > "$mixed/xempty.png"
+head -c 4096 /dev/urandom > "$mixed/xrandom.png"
+echo "not a picture" > "$mixed/xtext.png"
+check yes "$mixed" real "$mixed"
+check_copies "$mixed"
+
+group "Faults: no optimizer, one that fails, one killed by a signal"
+faults=$work/faults
+mkdir "$faults"
+for n in 1 2 3 4 5; do cp "$source/examples/fog.png" "$faults/f$n.png"; done
+check yes "$faults" none "$faults"
+for mode in fail kill; do
+  STAND_IN=$mode check yes "$faults" stand "$faults"
+  [ "$(seen | wc -l)" -eq 5 ] || fail "not every file was tried with $mode"
+  [ -z "$(ls -A "$faults/_talvek")" ] || fail "copies left by $mode"
+done
+
+group "Places: _talvek taken by a file, folders that cannot be entered or written"
+taken=$work/taken
+mkdir "$taken"
+cp "$source/examples/fog.png" "$taken"
+echo "mine" > "$taken/_talvek"
+check yes "$taken" real "$taken"
+[ "$(cat "$taken/_talvek")" = mine ] || fail "_talvek file changed"
+locked=$work/locked
+mkdir "$locked" "$work/readonly"
+cp "$source/examples/fog.png" "$locked"
+cp "$source/examples/fog.png" "$work/readonly"
+chmod 000 "$locked"
+chmod 555 "$work/readonly"
+chmod 777 "$work/cwd"
+as_user="setpriv --reuid=nobody --regid=nogroup --clear-groups"
+check no "$locked" real "$locked"
+check no "$locked" real "$locked/fog.png"
+check yes "$work/readonly" real "$work/readonly"
+check no "$work/readonly" real "$work/readonly/fog.png"
+as_user=
+[ ! -e "$work/readonly/_talvek" ] || fail "wrote into a read-only folder"
+chmod 755 "$locked" "$work/readonly" "$work/cwd"
+words="$work/three word folder"
+mkdir "$words"
+cp "$source/examples/fog.png" "$words"
+# shellcheck disable=SC2086  # several words on purpose
+check yes "$words" real $words
+[ -s "$words/_talvek/fog.png" ] || fail "unquoted words not one path"
+
+group "Lengths: paths near 1023 bytes, tails of 2047 and 2048, quotes and blanks"
+# A folder whose "<folder>/fog.PNG" is exactly $1 bytes long.
+long_folder() {
+  local dir=$work/deep/$1
+  while [ $(($1 - ${#dir} - 8)) -gt 200 ]; do dir=$dir/$(printf 'd%.0s' $(seq 150)); done
+  dir=$dir/$(printf 'e%.0s' $(seq $(($1 - ${#dir} - 9))))
+  mkdir -p "$dir"
+  cp "$source/examples/fog.png" "$dir/fog.PNG"
+  echo "$dir"
+}
+for total in 1022 1023 1024 1025 2047; do
+  dir=$(long_folder $total)
+  [ ${#dir} -eq $((total - 8)) ] || fail "built a path of ${#dir} + 8 bytes"
+  check no "$dir" stand "$dir/fog.PNG"
+  [ "$(seen)" = "$(printf 'fog.PNG\t./_talvek/fog.png')" ] || fail "$total-byte path not run"
+done
+dir=$(long_folder 2048)
+out=$(cd "$work/cwd" && PATH=/nonexistent "$work/stand/talvek" "$dir/fog.PNG")
+[ "$out" = http://talvek.example/soft/talvek ] && [ ! -e "$dir/_talvek" ] && [ -z "$(seen)" ] ||
+  fail "2048-byte tail did not open the home page"
+mkdir "$work/bin"
+printf '#!/bin/sh\ntrue\n' > "$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+for tail in '"' '""' '" "' '"""' ' " ' '"  "' ' ' '\"' '"\' '\\"\\"'; do
+  PATH="$work/bin:$PATH" check no "$work/cwd" stand "$tail"
+  PATH="$work/bin:$PATH" check no "$work/cwd" stand $tail
+done
+[ -z "$(seen)" ] || fail "a tail of quotes and blanks ran the optimizer"
+
+group "Scale: 10,000 files, each run once, memory flat"
+many=$work/many
+mkdir "$many"
+(cd "$many" && seq -f 'f%05g.png' 10000 | xargs touch)
+rss() { /usr/bin/time -f %M "$work/stand/talvek" "$1" 2>&1 >/dev/null | tail -1; }
+STAND_IN=touch rss_many=$(rss "$many")
+[ "$(LC_ALL=C sort -u "$STAND_IN_LOG" | wc -l)" -eq 10000 ] &&
+  [ "$(wc -l < "$STAND_IN_LOG")" -eq 10000 ] || fail "not every file run once"
+rm -f "$STAND_IN_LOG"
+mkdir "$work/few"
+cp "$many"/f0000*.png "$work/few"
+STAND_IN=touch rss_few=$(rss "$work/few")
+rm -f "$STAND_IN_LOG"
+echo "peak memory: $rss_few KiB for 9 files, $rss_many KiB for 10,000"
+[ "$rss_many" -le $((rss_few + 256)) ] || fail "memory grows with the folder"
+
+finish
