@@ -90,6 +90,24 @@ for _ in $(seq 100); do [ -s "$work/opened" ] && break; sleep 0.1; done
 [ "$(cat "$work/opened" 2>/dev/null)" = http://talvek.example/soft/talvek ] ||
   fail "home page: $(cat "$work/opened" 2>/dev/null)"
 
+group "Faults: no optimizer beside the program, _talvek taken by a file"
+bare=$work/bare
+mkdir "$bare"
+cp "$build/talvek.exe" "$bare"
+taken=$work/taken
+mkdir "$taken"
+cp "$source/examples/fog.png" "$taken"
+echo mine > "$taken/_talvek"
+before=$(fingerprint "$taken")
+for tool_folder in "$bare" "$tool"; do
+  start "$tool_folder" "$(dos "$taken")"
+  if await_box; then dismiss; else fail "no box"; fi
+  wait $talvek
+  [ $? -eq 0 ] || fail "exit status"
+  [ "$(fingerprint "$taken")" = "$before" ] || fail "inputs changed"
+done
+[ "$(ls -A "$bare")" = talvek.exe ] || fail "wrote beside the program"
+
 group "The real optimizer: copies with every pixel kept"
 real=$work/real
 mkdir "$real"
