@@ -182,6 +182,42 @@ bool IsBareName(const char *argument) {
   return name == argument + 2 && argument[0] == '.';
 }
 
+// Starts a program with /dev/null as its standard streams. vfork is the
+// cheapest way to start a process: no page tables are copied and no stack
+// allocated. The child shares our memory until it executes the program, so
+// it makes only system calls, and leaves the reason in failure if it cannot
+// start it; we stay suspended until then. Returns the child, or -1.
+pid_t StartProgram(const char *program, char *const *arguments) {
+  static int no_terminal = -1;
+  if (no_terminal < 0) {
+    no_terminal = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (no_terminal < 0) return -1;
+  }
+  bool search = strchr(program, '/') == nullptr;
+  volatile int failure = 0;
+  pid_t pid = vfork();
+  if (pid == 0) {
+    for (int fd = 0; fd <= 2; fd++) {
+      if (dup2(no_terminal, fd) < 0) {
+        failure = errno;
+        _exit(127);
+      }
+    }
+    if (search) {
+      execvp(program, arguments);
+    } else {
+      execve(program, arguments, environ);
+    }
+    failure = errno;
+    _exit(127);
+  }
+  if (pid > 0 && failure != 0) {
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return pid;
+}
+
 }  // namespace
 
 void SetProcessArguments(int count, const char *const *arguments) {
@@ -232,7 +268,9 @@ BOOL SetCurrentDirectoryA(LPCSTR path) {
 
 BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES *) {
   char real[kPathSize];
-  if (!ResolvePath(path, real, sizeof real, true)) return FALSE;
+  // The new folder's own name is taken as given, so only its parents are
+  // looked up without regard to case.
+  if (!ResolvePath(path, real, sizeof real, false)) return FALSE;
   return mkdir(real, 0777) == 0;
 }
 
@@ -331,23 +369,8 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line,
   const char *program = application != nullptr ? application : arguments[0];
   if (program[0] == '\0') return FALSE;
 
-  static posix_spawn_file_actions_t no_terminal;
-  static bool no_terminal_ready;
-  if (!no_terminal_ready) {
-    posix_spawn_file_actions_init(&no_terminal);
-    posix_spawn_file_actions_addopen(&no_terminal, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&no_terminal, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&no_terminal, 2, "/dev/null", O_WRONLY, 0);
-    no_terminal_ready = true;
-  }
-
-  pid_t pid;
-  int failed = strchr(program, '/') != nullptr
-                   ? posix_spawn(&pid, program, &no_terminal, nullptr,
-                                 arguments, environ)
-                   : posix_spawnp(&pid, program, &no_terminal, nullptr,
-                                  arguments, environ);
-  if (failed != 0) return FALSE;
+  pid_t pid = StartProgram(program, arguments);
+  if (pid < 0) return FALSE;
   process->hProcess = ProcessHandle(pid);
   process->hThread = ThreadHandle(pid);
   process->dwProcessId = (DWORD)pid;

@@ -2,14 +2,30 @@
 // pngcrush.bin. Takes "-rem alla -brute -reduce IN OUT" and, by the
 // STAND_IN variable: copies IN to OUT (unset), creates OUT empty ("touch"),
 // fails with status 1 ("fail"), or is killed by a signal ("kill"). Each run
-// appends its operands to the file named by STAND_IN_LOG, if any.
+// appends its operands to the file named by STAND_IN_LOG, if any. The first
+// run writes the wall-clock time it began, in microseconds, to the file
+// named by STAND_IN_STAMP, if any and if that file does not exist yet.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 int main(int argc, char **argv) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  if (const char *stamp = getenv("STAND_IN_STAMP")) {
+    int out = open(stamp, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (out >= 0) {
+      char text[32];
+      int length = snprintf(text, sizeof text, "%lld\n",
+                            (long long)now.tv_sec * 1000000 + now.tv_nsec / 1000);
+      if (write(out, text, (size_t)length) != length) return 3;
+      close(out);
+    }
+  }
   if (argc != 7) return 2;
   const char *mode = getenv("STAND_IN");
   mode = mode != nullptr ? mode : "";

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Measures what talvek costs beyond the optimizer runs themselves, and prints
+# a table. Uses only bash, dash, /usr/bin/time, awk and gdb.
+# Usage: bench/bench.sh [RUNS]   (after tools/test.sh or the linux preset;
+# RUNS, at least 5, is how many times each timed command runs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-7}
+talvek=$PWD/build/linux/talvek
+stand_in=$PWD/build/linux/stand-in/pngcrush.bin
+suite=${TALVEK_PNGSUITE:-$PWD/../shared/pngsuite}
+[ -x "$talvek" ] && [ -x "$stand_in" ] ||
+  { echo "build first: cmake --preset linux && cmake --build --preset linux"; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Tool folders: talvek beside the stand-in (which only creates its output,
+# empty), and beside the real pngcrush.
+mkdir "$work/stand" "$work/real"
+cp "$talvek" "$work/stand/talvek"
+cp "$stand_in" "$work/stand/pngcrush.bin"
+cp "$talvek" "$work/real/talvek"
+ln -s "$(command -v pngcrush)" "$work/real/pngcrush.bin"
+export STAND_IN=touch
+
+# The cheapest shell loop that starts the same commands.
+loop='mkdir -p _talvek; for f in *.png; do "$0/pngcrush.bin" -rem alla -brute -reduce "$f" "./_talvek/$f"; done'
+
+now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+# Times talvek and the dash loop on one folder, alternating, RUNS times
+# each, from a clean _talvek; prints both medians in microseconds.
+race() {
+  local dir=$1 tool=$2 i start
+  : > "$work/t-talvek"; : > "$work/t-dash"
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$dir/_talvek"
+    start=$(now); "$tool/talvek" "$dir" >/dev/null; echo $(($(now) - start)) >> "$work/t-talvek"
+    rm -rf "$dir/_talvek"
+    start=$(now); (cd "$dir" && dash -c "$loop" "$tool"); echo $(($(now) - start)) >> "$work/t-dash"
+  done
+  echo "$(median < "$work/t-talvek") $(median < "$work/t-dash")"
+}
+
+row() { printf '| %-44s | %14s | %14s | %8s |\n' "$@"; }
+ms() { awk -v us="$1" 'BEGIN {printf "%.1f ms", us / 1000}'; }
+
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(uname -sr)"
+echo "Runs per timed command: $runs (medians), alternating talvek and the loop"
+echo
+row "Driver overhead (stand-in optimizer)" "talvek" "dash loop" "ratio"
+row "--------------------------------------------" "--------------" "--------------" "--------"
+declare -A per_file
+for count in 1000 10000; do
+  dir=$work/empty-$count
+  mkdir "$dir"
+  (cd "$dir" && seq -f 'f%05g.png' "$count" | xargs touch)
+  read -r t d < <(race "$dir" "$work/stand")
+  per_file[$count]=$((t * 1000 / count))
+  row "$count empty files: wall time" "$(ms "$t")" "$(ms "$d")" \
+    "$(awk -v a="$t" -v b="$d" 'BEGIN {printf "%.3f", a / b}')"
+  row "$count empty files: cost per file" "$(awk -v us="$t" -v n="$count" 'BEGIN {printf "%.1f us", us / n}')" \
+    "$(awk -v us="$d" -v n="$count" 'BEGIN {printf "%.1f us", us / n}')" ""
+done
+row "Cost per file, 10000 against 1000" "$(awk -v a="${per_file[10000]}" -v b="${per_file[1000]}" 'BEGIN {printf "%.3f x", a / b}')" "" ""
+echo
+
+# Real work: the suite and the samples with the real pngcrush, three ways.
+bytes() { find "$1" -maxdepth 1 -type f -name '*.[pP][nN][gG]' -printf '%s\n' | awk '{s += $1} END {print s + 0}'; }
+row "Real work (pngcrush -brute)" "talvek" "dash loop" "-d mode"
+row "--------------------------------------------" "--------------" "--------------" "--------"
+for set in suite examples; do
+  dir=$work/$set
+  mkdir "$dir"
+  if [ "$set" = suite ]; then cp "$suite"/*.png "$dir"; else cp examples/*.[pP][nN][gG] "$dir"; fi
+  start=$(now); "$work/real/talvek" "$dir" >/dev/null; t=$(($(now) - start))
+  saved_in=$(bytes "$dir") saved_out=$(bytes "$dir/_talvek")
+  kept=$(for f in "$dir"/_talvek/*; do stat -c %s "$dir/${f##*/}"; done | awk '{s += $1} END {print s + 0}')
+  rm -rf "$dir/_talvek"
+  start=$(now); (cd "$dir" && dash -c "$loop" "$work/real" >/dev/null 2>&1); d=$(($(now) - start))
+  rm -rf "$dir/_talvek"
+  start=$(now); (cd "$dir" && pngcrush -d _talvek -rem alla -brute -reduce ./*.[pP][nN][gG] >/dev/null 2>&1 || true); m=$(($(now) - start))
+  rm -rf "$dir/_talvek"
+  n=$(ls "$dir" | wc -l)
+  row "$set ($n files): wall time" "$(ms "$t")" "$(ms "$d")" "$(awk -v us="$m" 'BEGIN {printf "%.0f ms", us / 1000}')"
+  row "$set: bytes in, bytes out (optimized files)" "$kept" "$saved_out" ""
+  row "$set: bytes saved" "$((kept - saved_out))" "$(awk -v a="$kept" -v b="$saved_out" 'BEGIN {printf "%.1f %%", 100 * (a - b) / a}')" ""
+  : "$saved_in"
+done
+echo
+
+# Peak memory, start-up, size and heap use of the driver itself.
+row "The driver itself" "value" "target" ""
+row "--------------------------------------------" "--------------" "--------------" "--------"
+for count in 1000 10000; do
+  rm -rf "$work/empty-$count/_talvek"
+  rss=$(/usr/bin/time -f %M "$work/stand/talvek" "$work/empty-$count" 2>&1 >/dev/null | tail -1)
+  row "Peak memory (max RSS), $count files" "$rss KiB" "<= 2048 KiB" ""
+done
+# From the start of talvek's process to the start of its first optimizer:
+# the stand-in stamps the time its first run begins; the same with the
+# stand-in started straight from the shell is subtracted, which leaves
+# talvek's own start (execve included) and its work before the first run.
+latency() {
+  local i
+  for ((i = 0; i < runs * 4; i++)); do
+    rm -f "$work/stamp"
+    bash -c 'printf %s "${EPOCHREALTIME/./}" > "$0"; exec "$@"' "$work/t0" "$@" >/dev/null
+    echo $(($(cat "$work/stamp") - $(cat "$work/t0")))
+  done | median
+}
+mkdir -p "$work/empty-1000/_talvek"
+first=$(ls "$work/empty-1000" | head -1)
+with=$(cd "$work/empty-1000" && STAND_IN_STAMP=$work/stamp latency "$work/stand/talvek" "$work/empty-1000")
+without=$(cd "$work/empty-1000" && STAND_IN_STAMP=$work/stamp latency "$work/stand/pngcrush.bin" \
+  -rem alla -brute -reduce "$first" "./_talvek/$first")
+row "Start of process to first optimizer start" "$(ms $((with - without)))" "<= 2 ms" ""
+row "  (shell to optimizer: via talvek, direct)" "$(ms "$with")" "$(ms "$without")" ""
+if [ -f build/win32/talvek.exe ]; then
+  row "Size of build/win32/talvek.exe" "$(stat -c %s build/win32/talvek.exe) bytes" "<= 65536" ""
+fi
+# Every heap allocation, stopped at in gdb and put down to the innermost
+# function of talvek's own code on its stack (the C library's own set-up
+# has none).
+rm -rf "$work/empty-1000/_talvek"
+cat > "$work/gdb" <<'GDB'
+set pagination off
+set confirm off
+break malloc
+break calloc
+break realloc
+commands 1-3
+silent
+backtrace
+continue
+end
+run
+GDB
+gdb -q -batch -x "$work/gdb" --args "$work/stand/talvek" "$work/empty-1000" > "$work/allocations" 2>&1
+awk -v driver="WinMain FormCommandTail ProcessFolder ProcessFile RunOptimizer FormatBounded" '
+  BEGIN { n = split(driver, d, " "); for (i = 1; i <= n; i++) own[d[i]] = "driver" }
+  /^#0 / { if (open) count[owner]++; open = 1; owner = "C library set-up"; found = 0 }
+  /^#[0-9]+ / && !found {
+    name = ($3 == "in") ? $4 : $2
+    sub(/\(.*/, "", name)
+    if (name in own) { owner = "driver: " name; found = 1 }
+    else if (name ~ /^[A-Z][A-Za-z]+A?$/ && name != "IO") { owner = "platform layer: " name; found = 1 }
+  }
+  END { if (open) count[owner]++
+        for (o in count) printf "| %-44s | %14s | %14s | %8s |\n", "Heap blocks, " o, count[o], "", ""
+        printf "| %-44s | %14s | %14s | %8s |\n", "Heap blocks by the driver itself", count["driver"] + 0, "0", "" }
+' "$work/allocations"
