@@ -51,6 +51,11 @@ out=$(cd "$work/elsewhere" && run "$work/one/Tiles.PNG")
   fail "Tiles.png pixels differ"
 [ "$(ls "$work/one/_talvek")" = Tiles.png ] || fail "file run made other copies"
 [ -z "$(ls -A "$work/elsewhere")" ] || fail "file run wrote to the current folder"
+# Folders and names spelled in another case are found, as on Windows.
+out=$(cd "$work/elsewhere" && run "$work/ONE/TILES.png")
+[ -z "$out" ] && cmp -s "$work/one/_talvek/Tiles.png" "$work/one/_talvek/TILES.png" ||
+  fail "another spelling was not found"
+rm "$work/one/_talvek/TILES.png"
 out=$(cd "$work/elsewhere" && run "$work/one/glass.png.bak")
 [ ! -e "$work/one/glass.png.bak" ] && [ "$(ls "$work/one/_talvek")" = Tiles.png ] ||
   fail "a name that is no PNG was run"

@@ -104,24 +104,18 @@ bool ResolvePath(const char *in, char *out, size_t capacity, bool last_too) {
                 (size == 2 && p[0] == '.' && p[1] == '.');
     if (found_so_far && !dots && (!last || last_too) &&
         !Exists(out)) {
-      // Look in the folder built so far for another spelling.
+      // Look in the folder built so far for another spelling; one that
+      // differs only in case has the same length.
       char name[NAME_MAX + 1];
-      char other[NAME_MAX + 1];
       out[length] = '\0';
-      if (size <= NAME_MAX) {
+      found_so_far = size <= NAME_MAX;
+      if (found_so_far) {
         memcpy(name, p, size);
         name[size] = '\0';
-        if (FindWithoutCase(out, name, other, sizeof other) &&
-            strlen(other) == size) {
-          memcpy(out + length, other, size);
-        } else {
-          memcpy(out + length, p, size);
-          found_so_far = false;
-        }
-      } else {
-        memcpy(out + length, p, size);
-        found_so_far = false;
+        found_so_far =
+            FindWithoutCase(out, name, out + length, capacity - length);
       }
+      if (!found_so_far) memcpy(out + length, p, size);
     }
     length += size;
     out[length] = '\0';
