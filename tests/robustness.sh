@@ -171,6 +171,10 @@ cp "$many"/f0000*.png "$work/few"
 STAND_IN=touch rss_few=$(rss "$work/few")
 rm -f "$STAND_IN_LOG"
 echo "peak memory: $rss_few KiB for 9 files, $rss_many KiB for 10,000"
-[ "$rss_many" -le $((rss_few + 256)) ] || fail "memory grows with the folder"
+if [ -n "${TALVEK_SANITIZED:-}" ]; then
+  echo "memory not compared: the sanitizer's own use varies from run to run"
+else
+  [ "$rss_many" -le $((rss_few + 256)) ] || fail "memory grows with the folder"
+fi
 
 finish
