@@ -73,7 +73,7 @@ mkdir "$work/bin"
 printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$work" > "$work/bin/xdg-open"
 chmod +x "$work/bin/xdg-open"
 opened() {
-  for _ in $(seq 50); do [ -s "$work/opened" ] && break; sleep 0.1; done
+  for _ in $(seq 300); do [ -s "$work/opened" ] && break; sleep 0.1; done
   cat "$work/opened" 2>/dev/null; rm -f "$work/opened"
 }
 PATH="$work/bin:$PATH" run

@@ -86,7 +86,7 @@ chmod +x "$work/bin/xdg-open"
 PATH="$work/bin:$PATH" start "$tool"
 wait $talvek
 [ $? -eq 0 ] || fail "exit status"
-for _ in $(seq 100); do [ -s "$work/opened" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -s "$work/opened" ] && break; sleep 0.1; done
 [ "$(cat "$work/opened" 2>/dev/null)" = http://talvek.example/soft/talvek ] ||
   fail "home page: $(cat "$work/opened" 2>/dev/null)"
 
