@@ -161,7 +161,7 @@ bool ResolvePath(const char *in, char *out, size_t capacity, bool last_too) {
   return true;
 }
 
-// One open file search: the folder's stream and the pattern for names.
+// One open file search: the folder being read and the pattern for names.
 struct Search {
   bool open;
   FolderReader folder;
