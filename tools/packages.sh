@@ -8,7 +8,13 @@ install_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   local sudo=
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "Missing packages. As root, run: apt-get install ${missing[*]}" >&2
+      exit 1
+    fi
+    sudo=sudo
+  fi
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
