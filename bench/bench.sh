@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 runs=${1:-7}
 talvek=$PWD/build/linux/talvek
 stand_in=$PWD/build/linux/stand-in/pngcrush.bin
-suite=${TALVEK_PNGSUITE:-$PWD/../shared/pngsuite}
+suite=$(bash tests/corpus.sh .)
 [ -x "$talvek" ] && [ -x "$stand_in" ] ||
   { echo "build first: cmake --preset linux && cmake --build --preset linux"; exit 1; }
 work=$(mktemp -d)

@@ -35,5 +35,5 @@ install(CODE "
   file(CREATE_LINK \"${TALVEK_PNGCRUSH}\" \"\${home}/pngcrush.bin\" SYMBOLIC)
   file(RELATIVE_PATH target \"\${bin}\" \"\${home}/talvek\")
   file(CREATE_LINK \"\${target}\" \"\${bin}/talvek\" SYMBOLIC)
-  message(STATUS \"Installing: \${bin}/talvek -> \${home}/talvek\")
+  message(STATUS \"Installing: \${bin}/talvek -> \${target}\")
 ")

@@ -28,11 +28,11 @@ if [ "$arch" = win32 ]; then
   loader=$(bash "$source/tests/wine/loader32.sh" "$source") || exit 1
   PATH=$loader:$PATH
 fi
-display=90
-while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
-Xvfb :$display -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself, so that two of these tests can run at once.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-export DISPLAY=:$display
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$work/display")
 trap 'wineserver -k 2>/dev/null; kill $xvfb; rm -rf "$work"' EXIT
 timeout 300 wine wineboot -i >/dev/null 2>&1
 
@@ -40,10 +40,14 @@ dos() { printf 'Z:%s' "$1" | tr / '\\'; }
 boxes() { xdotool search --name '^Talvek$' 2>/dev/null; }
 # Starts talvek.exe in the background; $talvek is its process.
 start() { timeout 300 wine "$1/talvek.exe" "${@:2}" & talvek=$!; }
-# Waits for the "Talvek" box, up to two minutes.
+# Waits for the "Talvek" box, up to two minutes, or until talvek.exe ends.
 await_box() {
-  for _ in $(seq 1200); do boxes >/dev/null && return 0; sleep 0.1; done
-  return 1
+  for _ in $(seq 1200); do
+    boxes >/dev/null && return 0
+    kill -0 $talvek 2>/dev/null || break
+    sleep 0.1
+  done
+  boxes >/dev/null
 }
 dismiss() { xdotool key --window "$(boxes | head -1)" Return 2>/dev/null; }
 

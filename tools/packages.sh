@@ -7,15 +7,22 @@ install_packages() {
       missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
+  # Packages of the i386 architecture need it enabled first.
+  local enable=
+  if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    enable="dpkg --add-architecture i386"
+  fi
   local sudo=
   if [ "$(id -u)" -ne 0 ]; then
     if ! command -v sudo >/dev/null; then
-      echo "Missing packages. As root, run: apt-get install ${missing[*]}" >&2
+      echo "Missing packages. As root, run: ${enable:+$enable && }apt-get update &&" \
+        "apt-get install ${missing[*]}" >&2
       exit 1
     fi
     sudo=sudo
   fi
   echo "Installing: ${missing[*]}"
+  [ -z "$enable" ] || $sudo $enable
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
     "${missing[@]}"
@@ -25,3 +32,6 @@ install_packages() {
 BUILD_PACKAGES=(cmake make g++ pngcrush)
 # What cross-compiling the Windows executables needs.
 WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
+# What running both Windows builds under Wine needs. wine32 itself must not
+# be installed: tests/wine/loader32.sh takes its loader out of the package.
+WINE_PACKAGES=(wine wine64 libwine:i386 qemu-user-static xvfb xdotool)
