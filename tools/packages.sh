@@ -21,4 +21,5 @@ BUILD_PACKAGES=(cmake make g++ pngcrush)
 WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
 # What building the Debian package needs, and what checking it needs.
 DEB_BUILD_PACKAGES=(dpkg-dev debhelper)
-DEB_CHECK_PACKAGES=(lintian desktop-file-utils man-db libnotify-bin xvfb libgtk-3-bin)
+DEB_CHECK_PACKAGES=(lintian desktop-file-utils man-db libnotify-bin xdg-utils xvfb xauth
+  libgtk-3-bin)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every test: the driver's unit tests,
 # the Linux program with the real pngcrush, the robustness matrix, the
-# 32-bit Windows executable read as a file, the 64-bit one under Wine; then
+# 32-bit Windows executable read as a file, the 64-bit one under Wine; the
+# Debian package, built, installed, used and purged (as root only); then
 # all of the Linux tests again with sanitizers, and each fuzz target for a
 # bounded time (FUZZ_SECONDS, 30 by default).
 set -euo pipefail
@@ -9,7 +10,8 @@ cd "$(dirname "$0")/.."
 . tools/packages.sh
 install_packages "${BUILD_PACKAGES[@]}" libgtest-dev imagemagick \
   "${WINDOWS_PACKAGES[@]}" wine wine64 xvfb xdotool python3-pefile \
-  clang libclang-rt-14-dev util-linux time
+  clang libclang-rt-14-dev util-linux time \
+  "${DEB_BUILD_PACKAGES[@]}" "${DEB_CHECK_PACKAGES[@]}"
 jobs=$(nproc)
 for preset in win32 win64; do
   cmake --preset $preset >/dev/null
@@ -18,6 +20,9 @@ done
 cmake --preset linux -DBUILD_TESTING=ON -DTALVEK_WINDOWS_TESTS=ON >/dev/null
 cmake --build --preset linux -j"$jobs"
 ctest --preset linux -j2
+
+bash packaging/debian/build.sh
+bash tests/package.sh build/deb/talvek_*.deb .
 
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j"$jobs"
