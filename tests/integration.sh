@@ -46,15 +46,20 @@ printf '#!/bin/sh\nexit 1\n' > "$work/failing/notify-send"
 printf '#!/bin/sh\necho $$ > "%s/hanging.pid"\nexec sleep 60\n' "$work" > "$work/hanging/notify-send"
 chmod +x "$work"/{notify,failing,hanging}/notify-send
 notified() { await "$work/notified" "${1:-30}"; }
+note="$work/one picture"
+mkdir "$note"
+cp "$source/examples/fog.png" "$note"
 # desktop EXPECTED NOTIFY-FOLDER VARIABLES...: a folder run with the stand-in
-# first on the PATH says Listo, optimizes everything and notifies as expected.
+# first on the PATH ends at once with status 0, says Listo, makes the copy and
+# notifies as expected.
 desktop() {
-  local expected=$1 bin=$2 out got
+  local expected=$1 bin=$2 out status got
   shift 2
-  rm -r "$pics/_talvek"
-  out=$(cd / && env "$@" PATH="$bin:$PATH" timeout 10 "$talvek" "$pics")
-  [ "$out" = "Talvek: Listo" ] || fail "with $*: said $out"
-  check_copies "$pics"
+  rm -rf "$note/_talvek"
+  out=$(cd / && env "$@" PATH="$bin:$PATH" timeout 30 "$talvek" "$note")
+  status=$?
+  [ $status -eq 0 ] && [ "$out" = "Talvek: Listo" ] || fail "with $*: status $status, said $out"
+  check_copies "$note"
   got=$(notified "$([ -n "$expected" ] && echo 30 || echo 1)")
   [ "$got" = "$expected" ] || fail "with $*: notified '$got'"
 }
@@ -64,9 +69,7 @@ desktop "$listo" "$work/notify" WAYLAND_DISPLAY=wayland-0
 desktop "" "$work/notify"
 desktop "" "$work/notify" DISPLAY= WAYLAND_DISPLAY=
 desktop "" "$work/failing" DISPLAY=:99
-start=$(date +%s)
 desktop "" "$work/hanging" DISPLAY=:99
-[ $(($(date +%s) - start)) -lt 5 ] || fail "waited for a hanging notify-send"
 [ -s "$work/hanging.pid" ] && kill "$(cat "$work/hanging.pid")" 2>/dev/null ||
   fail "hanging stand-in not started, or already ended"
 
