@@ -21,7 +21,12 @@ cmake --preset linux -DBUILD_TESTING=ON -DTALVEK_WINDOWS_TESTS=ON >/dev/null
 cmake --build --preset linux -j"$jobs"
 ctest --preset linux -j2
 
+# The package, built twice: the same bytes both times.
 bash packaging/debian/build.sh
+first=$(sha256sum < build/deb/talvek_*.deb)
+bash packaging/debian/build.sh >/dev/null
+[ "$(sha256sum < build/deb/talvek_*.deb)" = "$first" ] ||
+  { echo "FAIL: two builds of the package differ"; exit 1; }
 bash tests/package.sh build/deb/talvek_*.deb .
 
 cmake --preset sanitize >/dev/null
