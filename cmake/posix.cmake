@@ -37,3 +37,14 @@ install(CODE "
   file(CREATE_LINK \"\${target}\" \"\${bin}/talvek\" SYMBOLIC)
   message(STATUS \"Installing: \${bin}/talvek -> \${target}\")
 ")
+
+# For the desktop: an entry that file managers offer under "Open With" for
+# folders and PNG images, its icon in three sizes, and the manual page.
+install(FILES resources/talvek.desktop
+  DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+foreach(size 16 32 48)
+  install(FILES resources/icon-${size}.png
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps"
+    RENAME talvek.png)
+endforeach()
+install(FILES resources/talvek.1 DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")

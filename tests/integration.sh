@@ -10,10 +10,15 @@ corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
 . "$source/tests/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# Folder runs must not reach the desktop of whoever runs the tests.
-unset DISPLAY WAYLAND_DISPLAY
 
 run() { timeout 600 "$talvek" "$@"; }
+
+# await FILE SECONDS: what a program started in the background wrote to FILE
+# within SECONDS, then FILE is gone.
+await() {
+  for _ in $(seq $(($2 * 10))); do [ -s "$1" ] && break; sleep 0.1; done
+  cat "$1" 2>/dev/null; rm -f "$1"
+}
 
 group "A folder with blanks and non-ASCII letters, quoted and unquoted"
 pics="$work/Fotos de año"
@@ -32,6 +37,42 @@ out=$(cd / && run $pics)
 check_copies "$pics"
 [ "$(fingerprint "$pics")" = "$before" ] || fail "inputs changed"
 [ -z "$(ls -A /tmp/_talvek 2>/dev/null)" ] || fail "output folder in /tmp"
+
+group "Listo as a desktop notification, and none without a desktop"
+# Stand-ins for notify-send: one that records its arguments, one that fails
+# and one that hangs; none of them may change the run.
+mkdir "$work/notify" "$work/failing" "$work/hanging"
+printf '#!/bin/sh\nprintf "%%s|" "$@" >> "%s/notified"\n' "$work" > "$work/notify/notify-send"
+printf '#!/bin/sh\nexit 1\n' > "$work/failing/notify-send"
+printf '#!/bin/sh\necho $$ > "%s/hanging.pid"\nexec sleep 60\n' "$work" > "$work/hanging/notify-send"
+chmod +x "$work"/{notify,failing,hanging}/notify-send
+notified() { await "$work/notified" "${1:-30}"; }
+note="$work/one picture"
+mkdir "$note"
+cp "$source/examples/fog.png" "$note"
+# desktop EXPECTED NOTIFY-FOLDER VARIABLES...: a folder run with the stand-in
+# first on the PATH ends at once with status 0, says Listo, makes the copy and
+# notifies as expected.
+desktop() {
+  local expected=$1 bin=$2 out status got
+  shift 2
+  rm -rf "$note/_talvek"
+  out=$(cd / && env "$@" PATH="$bin:$PATH" timeout 30 "$talvek" "$note")
+  status=$?
+  [ $status -eq 0 ] && [ "$out" = "Talvek: Listo" ] || fail "with $*: status $status, said $out"
+  check_copies "$note"
+  got=$(notified "$([ -n "$expected" ] && echo 30 || echo 1)")
+  [ "$got" = "$expected" ] || fail "with $*: notified '$got'"
+}
+listo="--app-name=Talvek|--icon=talvek|--|Talvek|Listo|"
+desktop "$listo" "$work/notify" DISPLAY=:99
+desktop "$listo" "$work/notify" WAYLAND_DISPLAY=wayland-0
+desktop "" "$work/notify"
+desktop "" "$work/notify" DISPLAY= WAYLAND_DISPLAY=
+desktop "" "$work/failing" DISPLAY=:99
+desktop "" "$work/hanging" DISPLAY=:99
+[ -s "$work/hanging.pid" ] && kill "$(cat "$work/hanging.pid")" 2>/dev/null ||
+  fail "hanging stand-in not started, or already ended"
 
 group "The whole corpus, broken files included"
 mkdir "$work/suite"
@@ -75,10 +116,7 @@ group "The home page, and the 2047-byte limit"
 mkdir "$work/bin"
 printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$work" > "$work/bin/xdg-open"
 chmod +x "$work/bin/xdg-open"
-opened() {
-  for _ in $(seq 300); do [ -s "$work/opened" ] && break; sleep 0.1; done
-  cat "$work/opened" 2>/dev/null; rm -f "$work/opened"
-}
+opened() { await "$work/opened" 30; }
 PATH="$work/bin:$PATH" run
 [ "$(opened)" = http://talvek.example/soft/talvek ] || fail "home page not opened"
 long=$work/long

@@ -1,6 +1,10 @@
 # Helpers shared by the shell tests: checks on inputs and optimized copies.
 # Pixels are compared with ImageMagick; a broken input must leave no copy.
 
+# Folder runs in a graphical session send "Listo" to the desktop as well; the
+# tests' runs must not reach the desktop of whoever runs them.
+unset DISPLAY WAYLAND_DISPLAY
+
 fails=0 groups_passed=0 groups_failed=0 groups_skipped=0 group_name= group_fails=0
 fail() { echo "FAIL: $group_name: $*"; fails=$((fails + 1)); }
 # Marks the current group as not run, with the reason; it counts as skipped,

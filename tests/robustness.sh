@@ -10,7 +10,6 @@ stand_in=$(realpath "$2")
 source=$(realpath "$3")
 corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
 . "$source/tests/lib.sh"
-unset DISPLAY WAYLAND_DISPLAY
 work=$(mktemp -d)
 chmod 755 "$work"
 trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT

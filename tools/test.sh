@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every test: the driver's unit tests,
 # the Linux program with the real pngcrush, the robustness matrix, the
-# 32-bit Windows executable read as a file, both Windows builds under Wine; then
+# 32-bit Windows executable read as a file, both Windows builds under Wine;
+# the Debian package, built, installed, used and purged (as root only); then
 # all of the Linux tests again with sanitizers, and each fuzz target for a
 # bounded time (FUZZ_SECONDS, 30 by default).
 set -euo pipefail
@@ -9,7 +10,8 @@ cd "$(dirname "$0")/.."
 . tools/packages.sh
 install_packages "${BUILD_PACKAGES[@]}" libgtest-dev imagemagick \
   "${WINDOWS_PACKAGES[@]}" "${WINE_PACKAGES[@]}" python3-pefile \
-  clang libclang-rt-14-dev util-linux time
+  clang libclang-rt-14-dev util-linux time \
+  "${DEB_BUILD_PACKAGES[@]}" "${DEB_CHECK_PACKAGES[@]}"
 jobs=$(nproc)
 # The real images the tests run on, fetched once (tests/corpus.sh).
 bash tests/corpus.sh . >/dev/null
@@ -20,6 +22,14 @@ done
 cmake --preset linux -DBUILD_TESTING=ON -DTALVEK_WINDOWS_TESTS=ON >/dev/null
 cmake --build --preset linux -j"$jobs"
 ctest --preset linux -j2
+
+# The package, built twice: the same bytes both times.
+bash packaging/debian/build.sh
+first=$(sha256sum < build/deb/talvek_*.deb)
+bash packaging/debian/build.sh >/dev/null
+[ "$(sha256sum < build/deb/talvek_*.deb)" = "$first" ] ||
+  { echo "FAIL: two builds of the package differ"; exit 1; }
+bash tests/package.sh build/deb/talvek_*.deb .
 
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j"$jobs"

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -249,6 +250,15 @@ pid_t StartProgram(const char *program, char *const *arguments) {
   return pid;
 }
 
+// A desktop is there to show notifications when either display variable
+// names one.
+bool InGraphicalSession() {
+  const char *x11 = getenv("DISPLAY");
+  const char *wayland = getenv("WAYLAND_DISPLAY");
+  return (x11 != nullptr && x11[0] != '\0') ||
+         (wayland != nullptr && wayland[0] != '\0');
+}
+
 }  // namespace
 
 void SetProcessArguments(int count, const char *const *arguments) {
@@ -423,10 +433,28 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD) {
 // A child is reaped by the wait, so there is nothing left to release.
 BOOL CloseHandle(HANDLE) { return TRUE; }
 
-// With no desktop to show a box on, the message goes to standard output.
+// The message goes to standard output, and in a graphical session also to
+// the desktop as a notification, which is what the user of a file manager
+// sees. notify-send is not waited for: the message is shown by then or never,
+// and a notification service that is slow to answer must not hold up the
+// end of the run. If it is missing or fails, nothing else changes.
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, unsigned) {
   printf("%s: %s\n", caption, text);
   fflush(stdout);
+  if (InGraphicalSession()) {
+    char program[] = "notify-send";
+    char app_name[] = "--app-name=Talvek";
+    char icon[] = "--icon=talvek";
+    char options_end[] = "--";
+    char *arguments[] = {program,
+                         app_name,
+                         icon,
+                         options_end,
+                         const_cast<char *>(caption),
+                         const_cast<char *>(text),
+                         nullptr};
+    StartProgram(program, arguments);
+  }
   return 1;
 }
 

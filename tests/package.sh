@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The Debian package as a user gets it: lintian finds nothing, apt installs
+# it, talvek runs from the PATH and from its desktop entry as a file manager
+# starts it, the manual page reads, and a purge leaves nothing behind.
+# Installing needs root; as anyone else the test is skipped.
+# Usage: package.sh path/to/talvek_VERSION_ARCH.deb source-folder
+set -u
+deb=$(realpath "$1")
+source=$(realpath "$2")
+. "$source/tests/lib.sh"
+skip() { echo "SKIPPED: package: $1"; echo "0 passed, 0 failed, 1 skipped"; exit 0; }
+[ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
+dpkg-query -W -f '${db:Status-Abbrev}' talvek 2>/dev/null | grep -q '^[ihr]' &&
+  skip "talvek is installed here already, and the test would remove it"
+work=$(mktemp -d)
+export HOME=$work/home
+mkdir "$HOME"
+packages() { dpkg-query -W -f '${db:Status-Abbrev} ${Package}\n' | sed -n 's/^ii *//p'; }
+before_packages=$(packages)
+purge() {
+  # talvek, and whatever its installation brought in.
+  local added
+  added=$(comm -13 <(echo "$before_packages") <(packages))
+  [ -z "$added" ] || apt-get purge -y -qq $added >"$work/purge.log" 2>&1
+}
+trap 'purge; rm -rf "$work"' EXIT
+# Every path on this file system but those that change by themselves, the
+# users' own files and the checkouts beside this one.
+snapshot() {
+  local skip=(/proc /sys /dev /tmp /run /var/cache /var/lib/apt /var/lib/dpkg
+    /var/log /var/tmp /root /home "$(dirname "$source")") args=() path
+  for path in "${skip[@]}"; do args+=(-path "$path" -prune -o); done
+  find / -xdev "${args[@]}" -print 2>/dev/null | LC_ALL=C sort
+}
+pics="$work/Mis fotos"
+mkdir "$pics"
+cp "$source"/examples/*.[pP][nN][gG] "$pics"
+
+group "The package: lintian (manual page and links included), desktop entry, icons"
+lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 ||
+  fail "lintian: $(cat "$work/lintian")"
+dpkg-deb -x "$deb" "$work/x"
+desktop-file-validate "$work/x/usr/share/applications/talvek.desktop" || fail "desktop entry"
+for size in 16 32 48; do
+  cmp -s "$source/resources/icon-$size.png" \
+    "$work/x/usr/share/icons/hicolor/${size}x$size/apps/talvek.png" || fail "no $size px icon"
+done
+
+group "Installed with apt: talvek from the PATH, and its manual page"
+before=$(snapshot)
+apt-get install -y -qq -o DPkg::Lock::Timeout=600 "$deb" >"$work/install.log" 2>&1 ||
+  fail "apt-get install: $(tail -5 "$work/install.log")"
+out=$(cd / && timeout 600 talvek "$pics")
+[ "$(command -v talvek)" = /usr/bin/talvek ] && [ "$out" = "Talvek: Listo" ] ||
+  fail "talvek from the PATH said: $out"
+check_copies "$pics"
+[ "$(man -w talvek)" = /usr/share/man/man1/talvek.1.gz ] &&
+  MANWIDTH=80 man talvek 2>/dev/null | grep -q "pngcrush.bin" || fail "man talvek"
+
+group "Open With: the desktop entry on a folder with blanks, on an X display"
+mkdir "$work/bin"
+printf '#!/bin/sh\nprintf "%%s|" "$@" > "%s/notified"\n' "$work" > "$work/bin/notify-send"
+chmod +x "$work/bin/notify-send"
+rm -r "$pics/_talvek"
+XDG_DATA_DIRS=/usr/local/share:/usr/share PATH="$work/bin:$PATH" \
+  timeout 60 xvfb-run -a gtk-launch talvek "$pics" >"$work/launch.log" 2>&1 ||
+  fail "gtk-launch: $(cat "$work/launch.log")"
+# The notification comes once every copy is made.
+for _ in $(seq 600); do [ -s "$work/notified" ] && break; sleep 0.1; done
+[ "$(cat "$work/notified" 2>/dev/null)" = "--app-name=Talvek|--icon=talvek|--|Talvek|Listo|" ] ||
+  fail "no notification"
+check_copies "$pics"
+
+group "Purged: nothing of it is left"
+purge
+dpkg-query -W -f '${db:Status-Abbrev}' talvek 2>/dev/null | grep -q '^[ihrc]' &&
+  fail "still known to dpkg"
+left=$(comm -13 <(echo "$before") <(snapshot))
+# Caches that the system's triggers rebuild may be new, as long as they no
+# longer speak of talvek.
+for cache in /usr/share/applications/mimeinfo.cache /usr/share/icons/hicolor/icon-theme.cache; do
+  left=$(grep -vxF "$cache" <<<"$left")
+  ! grep -qa talvek "$cache" 2>/dev/null || fail "$cache still lists talvek"
+done
+[ -z "$left" ] || fail "left behind: $left"
+[ -z "$(ls /var/lib/dpkg/info/talvek.* 2>/dev/null)" ] || fail "dpkg's records left"
+
+finish
