@@ -19,9 +19,10 @@ mkdir -p "$stage"
 cp "$build/talvek.exe" "$build/pngcrush.bin" "$stage"
 # README.txt: from the "Download and use on Windows" heading to the next
 # heading of the same level, with Windows line ends.
-awk '/^## / { keep = ($0 == "## Download and use on Windows") } keep' \
-  "$source/README.md" | sed 's/$/\r/' > "$stage/README.txt"
-[ -s "$stage/README.txt" ] || { echo "talvek: README.md has no Windows section" >&2; exit 1; }
+{ printf 'Talvek %s\n\n' "$version"
+  awk '/^## / { keep = ($0 == "## Download and use on Windows") } keep' "$source/README.md"
+} | sed 's/$/\r/' > "$stage/README.txt"
+grep -q '^## Download' "$stage/README.txt" || { echo "talvek: README.md has no Windows section" >&2; exit 1; }
 # LICENSE.txt: Talvek's own licence, then those of what pngcrush.bin holds,
 # each from its own sources.
 zlib_header=/usr/$( [ "$arch" = win32 ] && echo i686 || echo x86_64 )-w64-mingw32/include/zlib.h
