@@ -42,6 +42,39 @@ check_copies() {
   done
 }
 
+# Wine in a throwaway prefix with a scratch home, both under the folder $1,
+# on a virtual X display, so nothing is written to the real home. All of it
+# is taken down, and the folder removed, on exit. $WINE runs Windows
+# programs: wine unless the caller names another runner.
+wine_session() {
+  local display=90
+  export WINEPREFIX=$1/prefix HOME=$1/home WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
+  WINE=${WINE:-wine}
+  mkdir -p "$HOME"
+  while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do
+    display=$((display + 1))
+  done
+  Xvfb :$display -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+  export DISPLAY=:$display
+  trap "wineserver -k 2>/dev/null; kill $!; rm -rf '$1'" EXIT
+  timeout 300 $WINE wineboot -i >/dev/null 2>&1
+}
+
+# A Unix path as Wine's drive Z: sees it.
+dos() { printf 'Z:%s' "$1" | tr / '\\'; }
+# The windows titled "Talvek", one a line.
+boxes() { xdotool search --name '^Talvek$' 2>/dev/null; }
+# Starts talvek.exe of the folder $1 in the background, with the rest of the
+# arguments; $talvek is its process.
+start() { timeout 300 $WINE "$1/talvek.exe" "${@:2}" & talvek=$!; }
+# Waits for the "Talvek" box, up to a minute.
+await_box() {
+  for _ in $(seq 600); do boxes >/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+dismiss() { xdotool key --window "$(boxes | head -1)" Return 2>/dev/null; }
+
 # Finishes a test file: a summary line, and the status.
 finish() {
   end_group

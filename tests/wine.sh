@@ -8,25 +8,7 @@ build=$(realpath "$1")
 source=$(realpath "$2")
 . "$source/tests/lib.sh"
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-display=90
-while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
-Xvfb :$display -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=:$display
-trap 'wineserver -k 2>/dev/null; kill $xvfb; rm -rf "$work"' EXIT
-timeout 300 wine wineboot -i >/dev/null 2>&1
-
-dos() { printf 'Z:%s' "$1" | tr / '\\'; }
-boxes() { xdotool search --name '^Talvek$' 2>/dev/null; }
-# Starts talvek.exe in the background; $talvek is its process.
-start() { timeout 300 wine "$1/talvek.exe" "${@:2}" & talvek=$!; }
-# Waits for the "Talvek" box, up to a minute.
-await_box() {
-  for _ in $(seq 600); do boxes >/dev/null && return 0; sleep 0.1; done
-  return 1
-}
-dismiss() { xdotool key --window "$(boxes | head -1)" Return 2>/dev/null; }
+wine_session "$work"
 
 tool=$work/tool
 mkdir "$tool"

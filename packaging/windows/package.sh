@@ -43,7 +43,10 @@ touch -d "@$epoch" "$stage"/*
 rm -f "$build/$name.zip"
 (cd "$stage" && zip -q -X -D "$build/$name.zip" LICENSE.txt README.txt pngcrush.bin talvek.exe)
 
-size_kb=$(( ($(cat "$stage"/* | wc -c) + 1023) / 1024 + 64 ))
+# The size shown in the installed programs: the files, and the uninstaller,
+# which is NSIS's stub with a few KiB of its own.
+stub=/usr/share/nsis/Stubs/lzma_solid-$([ "$arch" = win32 ] && echo x86 || echo amd64)-unicode
+size_kb=$(( ($(cat "$stage"/* "$stub" | wc -c) + 4095) / 1024 ))
 defines=(-DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$build/$name-setup.exe" -DSIZE_KB=$size_kb)
 [ "$arch" = win32 ] || defines+=(-DWIN64)
 makensis -V2 -NOCD "${defines[@]}" "$here/talvek.nsi"
