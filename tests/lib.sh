@@ -47,17 +47,15 @@ check_copies() {
 # is taken down, and the folder removed, on exit. $WINE runs Windows
 # programs: wine unless the caller names another runner.
 wine_session() {
-  local display=90
   export WINEPREFIX=$1/prefix HOME=$1/home WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
   WINE=${WINE:-wine}
   mkdir -p "$HOME"
-  while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do
-    display=$((display + 1))
-  done
-  Xvfb :$display -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-  export DISPLAY=:$display
+  # Xvfb picks a free display itself, so tests can run side by side.
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
   trap "wineserver -k 2>/dev/null; kill $!; rm -rf '$1'" EXIT
+  for _ in $(seq 100); do [ -s "$1/display" ] && break; sleep 0.1; done
+  export DISPLAY=:$(cat "$1/display")
   timeout 300 $WINE wineboot -i >/dev/null 2>&1
 }
 

@@ -135,7 +135,7 @@ uninstall
 [ "$(cat "$program/notes.txt" 2>/dev/null)" = "my own notes" ] || fail "the user's file changed"
 [ ! -e "$send_to/Talvek.lnk" ] || fail "the Send To shortcut is left"
 $WINE reg query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstall entry is left"
-rm "$program/notes.txt"
+rm -f "$program/notes.txt"
 # Left outside: the Programs folder, shared by every per-user program, and
 # the uninstaller's empty temporary copy folder, which Windows removes at
 # the next start.

@@ -19,3 +19,5 @@ install_packages() {
 BUILD_PACKAGES=(cmake make g++ pngcrush)
 # What cross-compiling the Windows executables needs.
 WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
+# What building the optimizer from source and the release files needs.
+RELEASE_PACKAGES=(libz-mingw-w64-dev nsis zip unzip git xz-utils patch ca-certificates)

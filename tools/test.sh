@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every test: the driver's unit tests,
 # the Linux program with the real pngcrush, the robustness matrix, the
-# 32-bit Windows executable read as a file, the 64-bit one under Wine; then
+# 32-bit Windows executable and both optimizers read as files, the 64-bit
+# program and its zip and installer under Wine, two clean builds of the
+# release compared byte for byte; then
 # all of the Linux tests again with sanitizers, and each fuzz target for a
 # bounded time (FUZZ_SECONDS, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/packages.sh
 install_packages "${BUILD_PACKAGES[@]}" libgtest-dev imagemagick \
-  "${WINDOWS_PACKAGES[@]}" wine wine64 xvfb xdotool python3-pefile \
+  "${WINDOWS_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" wine wine64 xvfb xdotool python3-pefile \
   clang libclang-rt-14-dev util-linux time
 jobs=$(nproc)
 for preset in win32 win64; do
   cmake --preset $preset >/dev/null
   cmake --build --preset $preset -j"$jobs"
+  cmake --build --preset $preset --target package
 done
 cmake --preset linux -DBUILD_TESTING=ON -DTALVEK_WINDOWS_TESTS=ON >/dev/null
 cmake --build --preset linux -j"$jobs"
