@@ -21,7 +21,7 @@ flock 9
 # Debian folder, say); only the pinned files count.
 if ! pinned_ok; then
   entry=/etc/apt/sources.list.d/debian.sources
-  [ -r "$entry" ] || stop "$entry is missing; the sources come from Debian 12's archive through apt."
+  [ -r "$entry" ] || stop "$entry is missing: build on Debian 12, or copy the files named in $here/sources.sha256 into $cache."
   apt=$cache/apt
   mkdir -p "$apt/etc/sources.list.d" "$apt/state/lists/partial" "$apt/cache/archives/partial"
   sed 's/^Types:.*/Types: deb-src/' "$entry" > "$apt/etc/sources.list.d/debian.sources"
@@ -29,7 +29,7 @@ if ! pinned_ok; then
     -o Dir::State::status=/dev/null -o Debug::NoLocking=1 -qq)
   [ "$(id -u)" -ne 0 ] || options+=(-o APT::Sandbox::User=root)
   apt-get "${options[@]}" update >"$apt/log" 2>&1 ||
-    stop "apt-get update with a deb-src entry failed (no way to Debian's archive?); see $apt/log"
+    stop "apt could not reach Debian's archive (see $apt/log); connect, or copy the files named in $here/sources.sha256 into $cache."
   while read -r package version; do
     (cd "$cache" && apt-get "${options[@]}" source --download-only "$package=$version") \
       >>"$apt/log" 2>&1 || true
