@@ -2,7 +2,8 @@
 ; %LOCALAPPDATA%\Programs\Talvek, a "Talvek" entry in Send To, and an entry
 ; in the installed programs whose uninstaller takes away exactly what was
 ; added. makensis gets VERSION, STAGE (the folder with the files to
-; install), OUTFILE, SIZE_KB and, for the 64-bit build, WIN64.
+; install), OUTFILE, SIZE_KB, ICON (Talvek's icon) and, for the 64-bit
+; build, WIN64.
 !ifdef WIN64
   Target amd64-unicode
 !else
@@ -14,6 +15,8 @@ Name "Talvek"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Talvek"
 RequestExecutionLevel user
+Icon "${ICON}"
+UninstallIcon "${ICON}"
 SetCompressor /SOLID lzma
 ; Installed files get the time of installation, not of the build, so the
 ; installer holds no build time.
