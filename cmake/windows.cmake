@@ -17,10 +17,17 @@ target_compile_options(talvek PRIVATE -Os -fno-exceptions -fno-rtti
   -fno-asynchronous-unwind-tables)
 target_link_options(talvek PRIVATE
   -nostartfiles "-Wl,-e,${TALVEK_ENTRY}"
-  -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
+  -static-libgcc -static-libstdc++ -s -Wl,--gc-sections -Wl,--no-insert-timestamp
   -Wl,--major-os-version,5,--minor-os-version,1
   -Wl,--major-subsystem-version,5,--minor-subsystem-version,1)
 target_link_libraries(talvek PRIVATE shlwapi shell32 user32 kernel32 msvcrt gcc)
+# The same bytes from any source or build folder, on any day.
+foreach(target talvek talvek_driver)
+  target_compile_options(${target} PRIVATE
+    "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=." "-ffile-prefix-map=${CMAKE_BINARY_DIR}=build")
+endforeach()
+
+include(${PROJECT_SOURCE_DIR}/packaging/windows/release.cmake)
 
 # The stand-in optimizer of the Windows tests, beside the program.
 if(BUILD_TESTING)

@@ -59,6 +59,83 @@ check_copies() {
   rm -rf "$own"
 }
 
+# Wine for the Windows build $1 (win32 or win64), in a throwaway prefix with
+# a scratch home, both under the folder $2, on a virtual X display. Wine
+# writes menus, file associations and caches below the home folder, so it
+# gets a scratch one, and the menu builder is off; a crash must not leave a
+# debugger waiting. win32 runs through tests/wine/loader32.sh. All of it is
+# taken down, and the folder removed, on exit. Needs $source.
+wine_session() {
+  real_home=$HOME
+  touch "$2/started"
+  export HOME=$2/home XDG_CONFIG_HOME=$2/home/.config \
+    XDG_DATA_HOME=$2/home/.local/share XDG_CACHE_HOME=$2/home/.cache
+  export WINEPREFIX=$2/prefix WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
+  mkdir -p "$HOME" "$2/preflight"
+  ulimit -c 0
+  if [ "$1" = win32 ]; then
+    local loader
+    loader=$(bash "$source/tests/wine/loader32.sh" "$source") || exit 1
+    PATH=$loader:$PATH
+  fi
+  # Xvfb picks a free display itself, so tests can run side by side.
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$2/display" >/dev/null 2>&1 &
+  trap "wineserver -k 2>/dev/null; kill $!; rm -rf '$2'" EXIT
+  for _ in $(seq 100); do [ -s "$2/display" ] && break; sleep 0.1; done
+  export DISPLAY=:$(cat "$2/display")
+  timeout 300 wine wineboot -i >/dev/null 2>&1
+  # Wine ends quietly with status 0 when it cannot start a program, so first
+  # make sure that the stand-in optimizer, built like talvek.exe, runs at all.
+  cp "$source/build/$1/stand-in/pngcrush.bin" "$2/preflight"
+  timeout 300 wine "$2/preflight/pngcrush.bin" >/dev/null 2>&1
+  if [ ! -s "$2/preflight/calls.log" ]; then
+    echo "FAIL: Wine cannot start a $1 program here; every group would fail"
+    exit 1
+  fi
+}
+
+# A group that checks that nothing in the real home folder changed since
+# wine_session began. The checkout is left out: the tests' builds are there.
+check_home() {
+  group "Nothing written to the home folder of whoever runs the tests"
+  wineserver -k 2>/dev/null
+  local changed
+  changed=$(find "$real_home" -xdev -path "$source" -prune -o \
+    -newer "${WINEPREFIX%/prefix}/started" -print 2>/dev/null | head -5)
+  [ -z "$changed" ] || fail "changed in $real_home: $changed"
+}
+
+# A Unix path as Wine's drive Z: sees it.
+dos() { printf 'Z:%s' "$1" | tr / '\\'; }
+# The windows titled "Talvek", one a line.
+boxes() { xdotool search --name '^Talvek$' 2>/dev/null; }
+# Starts talvek.exe of the folder $1 in the background, with the rest of the
+# arguments; $talvek is its process.
+start() { timeout 120 wine "$1/talvek.exe" "${@:2}" & talvek=$!; }
+# Waits for talvek.exe and returns its exit status. One still running after
+# two minutes has hung, and every later run would too, so the test stops.
+ended() {
+  wait $talvek
+  local status=$?
+  if [ $status -eq 124 ]; then
+    fail "talvek.exe did not end within two minutes; stopping"
+    finish
+    exit 1
+  fi
+  return $status
+}
+# Waits for the "Talvek" box, up to two minutes, or until talvek.exe ends.
+await_box() {
+  for _ in $(seq 1200); do
+    boxes >/dev/null && return 0
+    kill -0 $talvek 2>/dev/null || break
+    sleep 0.1
+  done
+  boxes >/dev/null
+}
+dismiss() { xdotool key --window "$(boxes | head -1)" Return 2>/dev/null; }
+
 # Finishes a test file: a summary line, and the status.
 finish() {
   end_group

@@ -1,7 +1,10 @@
 #!/usr/bin/python3
 """Reads the 32-bit talvek.exe as a file and checks what a Windows user gets:
-the headers, the imports, the resources and the size.
-Usage: /usr/bin/python3 pe_check.py path/to/talvek.exe"""
+the headers, the imports, the resources and the size. With --optimizer, reads
+a pngcrush.bin of the release (32- or 64-bit) instead: a console program for
+Windows XP and later, linked statically, with no build time in it.
+Usage: /usr/bin/python3 pe_check.py path/to/talvek.exe
+       /usr/bin/python3 pe_check.py --optimizer path/to/pngcrush.bin..."""
 import re
 import struct
 import sys
@@ -22,6 +25,16 @@ ALLOWED = {
     "MSVCRT.DLL": {"_errno", "_vsnprintf", "_vscprintf", "free", "malloc",
                    "realloc", "strcmp", "strlen", "memcpy", "memset"},
 }
+# What the optimizer's C runtime start-up and stdio need from KERNEL32; all
+# of them are in XP. Anything else (a Vista function, a DLL of libgcc,
+# libwinpthread or the UCRT) means the static link went wrong.
+OPTIMIZER_KERNEL32 = {
+    "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary",
+    "GetLastError", "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress",
+    "GetStartupInfoA", "InitializeCriticalSection", "IsDBCSLeadByteEx",
+    "LeaveCriticalSection", "LoadLibraryA", "MultiByteToWideChar",
+    "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect",
+    "VirtualQuery", "WideCharToMultiByte"}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 failures = []
 
@@ -31,23 +44,49 @@ def check(condition, what):
         failures.append(what)
 
 
+# The headers both programs share: XP's version numbers in both places, and
+# neither a build time nor a symbol table, so two builds match byte for byte.
+def check_headers(pe, subsystem, what):
+    optional = pe.OPTIONAL_HEADER
+    check(optional.Subsystem == subsystem, what + ": subsystem %d" % optional.Subsystem)
+    check((optional.MajorOperatingSystemVersion,
+           optional.MinorOperatingSystemVersion) == (5, 1), what + ": OS version")
+    check((optional.MajorSubsystemVersion,
+           optional.MinorSubsystemVersion) == (5, 1), what + ": subsystem version")
+    check(pe.FILE_HEADER.TimeDateStamp == 0, what + ": build time stamped in")
+    check(pe.FILE_HEADER.PointerToSymbolTable == 0, what + ": not stripped")
+
+
+def imported(pe):
+    return {dll.dll.decode().upper(): {i.name.decode() for i in dll.imports if i.name}
+            for dll in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
+
+
+# A release's pngcrush.bin: 32- or 64-bit, a console program, importing only
+# from KERNEL32 and msvcrt.
+def check_optimizer(path):
+    pe = pefile.PE(path)
+    machine, magic = pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Magic
+    check((machine, magic) in ((0x14C, 0x10B), (0x8664, 0x20B)),
+          path + ": machine %#x, image %#x" % (machine, magic))
+    check_headers(pe, 3, path)
+    imports = imported(pe)
+    check(set(imports) == {"KERNEL32.DLL", "MSVCRT.DLL"},
+          path + ": imports from %s" % sorted(imports))
+    extra = imports.get("KERNEL32.DLL", set()) - OPTIMIZER_KERNEL32
+    check(not extra, path + ": KERNEL32 imports %s" % sorted(extra))
+
+
 def main(path):
     data = open(path, "rb").read()
     pe = pefile.PE(data=data)
     header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
     check(header.Machine == 0x14C, "not i386")
     check(optional.Magic == 0x10B, "not a 32-bit image")
-    check(optional.Subsystem == 2, "not the GUI subsystem")
-    check((optional.MajorOperatingSystemVersion,
-           optional.MinorOperatingSystemVersion) == (5, 1), "OS version")
-    check((optional.MajorSubsystemVersion,
-           optional.MinorSubsystemVersion) == (5, 1), "subsystem version")
+    check_headers(pe, 2, "talvek.exe")
     check(len(data) <= 64 * 1024, "larger than 64 KiB: %d" % len(data))
 
-    imports = {}
-    for dll in pe.DIRECTORY_ENTRY_IMPORT:
-        names = {i.name.decode() for i in dll.imports}
-        imports[dll.dll.decode().upper()] = names
+    imports = imported(pe)
     for dll, names in imports.items():
         check(dll in ALLOWED, "imports from " + dll)
         extra = names - ALLOWED.get(dll, set())
@@ -95,7 +134,10 @@ def main(path):
     check(re.search(r'<requestedExecutionLevel\s+level="asInvoker"\s+'
                     r'uiAccess="false"\s*/>', manifest) is not None,
           "execution level")
+    return report()
 
+
+def report():
     for failure in failures:
         print("FAIL:", failure)
     print("%d passed, %d failed" % (1 if not failures else 0,
@@ -104,4 +146,8 @@ def main(path):
 
 
 if __name__ == "__main__":
+    if sys.argv[1] == "--optimizer":
+        for optimizer in sys.argv[2:]:
+            check_optimizer(optimizer)
+        sys.exit(report())
     sys.exit(main(sys.argv[1]))

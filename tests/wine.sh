@@ -12,70 +12,12 @@ source=$(realpath "$2")
 build=$source/build/$arch
 . "$source/tests/lib.sh"
 work=$(mktemp -d)
-home=$HOME
-marker=$work/started
-touch "$marker"
-# Wine writes menus, file associations and caches below the home folder, so
-# it gets a scratch one, and the menu builder is off. A crash must not leave
-# a debugger waiting.
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config \
-  XDG_DATA_HOME=$work/home/.local/share XDG_CACHE_HOME=$work/home/.cache
-mkdir "$HOME"
-export WINEPREFIX=$work/prefix WINEDEBUG=-all \
-  WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-ulimit -c 0
-if [ "$arch" = win32 ]; then
-  loader=$(bash "$source/tests/wine/loader32.sh" "$source") || exit 1
-  PATH=$loader:$PATH
-fi
-# Xvfb picks a free display itself, so that two of these tests can run at once.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$work/display")
-trap 'wineserver -k 2>/dev/null; kill $xvfb; rm -rf "$work"' EXIT
-timeout 300 wine wineboot -i >/dev/null 2>&1
-
-dos() { printf 'Z:%s' "$1" | tr / '\\'; }
-boxes() { xdotool search --name '^Talvek$' 2>/dev/null; }
-# Starts talvek.exe in the background; $talvek is its process.
-start() { timeout 120 wine "$1/talvek.exe" "${@:2}" & talvek=$!; }
-# Waits for talvek.exe and returns its exit status. One still running after
-# two minutes has hung, and every later run would too, so the test stops.
-ended() {
-  wait $talvek
-  local status=$?
-  if [ $status -eq 124 ]; then
-    fail "talvek.exe did not end within two minutes; stopping"
-    finish
-    exit 1
-  fi
-  return $status
-}
-# Waits for the "Talvek" box, up to two minutes, or until talvek.exe ends.
-await_box() {
-  for _ in $(seq 1200); do
-    boxes >/dev/null && return 0
-    kill -0 $talvek 2>/dev/null || break
-    sleep 0.1
-  done
-  boxes >/dev/null
-}
-dismiss() { xdotool key --window "$(boxes | head -1)" Return 2>/dev/null; }
+wine_session "$arch" "$work"
 
 tool=$work/tool
 mkdir "$tool"
 cp "$build/talvek.exe" "$build/stand-in/pngcrush.bin" "$tool"
 crush="\"$(dos "$tool")\\pngcrush.bin\" -rem alla -brute -reduce"
-
-# Wine ends quietly with status 0 when it cannot start a program, so first
-# make sure that the stand-in, built like talvek.exe, runs at all.
-timeout 300 wine "$tool/pngcrush.bin" >/dev/null 2>&1
-if [ ! -s "$tool/calls.log" ]; then
-  echo "FAIL: Wine cannot start a $arch program here; every group would fail"
-  exit 1
-fi
-rm "$tool/calls.log"
 
 group "A folder run: every command line, then one box, then exit 0"
 pics="$work/my pics"
@@ -169,9 +111,6 @@ ended || fail "exit status $?"
 check_copies "$photos"
 [ "$(fingerprint "$photos")" = "$before" ] || fail "inputs changed"
 
-group "Nothing written to the home folder of whoever runs the tests"
-wineserver -k 2>/dev/null
-changed=$(find "$home" -xdev -path "$source" -prune -o -newer "$marker" -print 2>/dev/null | head -5)
-[ -z "$changed" ] || fail "changed in $home: $changed"
+check_home
 
 finish

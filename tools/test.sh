@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every test: the driver's unit tests,
 # the Linux program with the real pngcrush, the robustness matrix, the
-# 32-bit Windows executable read as a file, both Windows builds under Wine;
-# the Debian package, built, installed, used and purged (as root only); then
+# 32-bit Windows executable and both optimizers read as files, both Windows
+# builds and their zips and installers under Wine, two clean builds of the
+# release compared byte for byte; the Debian package, built, installed, used
+# and purged (as root only); then
 # all of the Linux tests again with sanitizers, and each fuzz target for a
 # bounded time (FUZZ_SECONDS, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/packages.sh
 install_packages "${BUILD_PACKAGES[@]}" libgtest-dev imagemagick \
-  "${WINDOWS_PACKAGES[@]}" "${WINE_PACKAGES[@]}" python3-pefile \
+  "${WINDOWS_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" python3-pefile \
   clang libclang-rt-14-dev util-linux time \
   "${DEB_BUILD_PACKAGES[@]}" "${DEB_CHECK_PACKAGES[@]}"
 jobs=$(nproc)
@@ -18,6 +20,7 @@ bash tests/corpus.sh . >/dev/null
 for preset in win32 win64; do
   cmake --preset $preset >/dev/null
   cmake --build --preset $preset -j"$jobs"
+  cmake --build --preset $preset --target package
 done
 cmake --preset linux -DBUILD_TESTING=ON -DTALVEK_WINDOWS_TESTS=ON >/dev/null
 cmake --build --preset linux -j"$jobs"

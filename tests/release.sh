@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# The release files of one Windows build, used as a Windows user would use
+# them, under Wine: the zip unpacked and run on real PNGs, the installer and
+# the uninstaller run silently, a second installation, and a user's own file
+# in the program's folder. Copies must be byte-identical to those of the
+# system's pngcrush on Linux. win32 runs through the 32-bit runner, as in
+# wine.sh.
+# Usage: release.sh win32|win64 source-folder
+set -u
+arch=$1
+source=$(realpath "$2")
+build=$source/build/$arch
+. "$source/tests/lib.sh"
+version=$(sed -n 's/^project(talvek VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
+zip=$(ls "$build"/talvek-"$version"-win*.zip 2>/dev/null)
+setup=${zip%.zip}-setup.exe
+[ -f "$zip" ] && [ -f "$setup" ] ||
+  { echo "FAIL: no release files of $version in $build; build the package target"; exit 1; }
+corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
+work=$(mktemp -d)
+wine_session "$arch" "$work"
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Talvek'
+
+# A folder of the sample images and the corpus, and beside it what Linux's
+# pngcrush makes of each.
+pictures() {
+  mkdir -p "$1" "$1.linux"
+  cp "$source"/examples/*.[pP][nN][gG] "$corpus"/*.png "$1"
+  (cd "$1" && for name in *; do
+    pngcrush -rem alla -brute -reduce "$name" "$1.linux/$name" >/dev/null 2>&1
+  done)
+}
+pictures "$work/pictures"
+
+# Runs the talvek.exe of the folder $1 on a fresh copy of the pictures, as a
+# drop of the folder would, and checks the box, the inputs and every copy.
+optimize_with() {
+  local pics="$work/run $RANDOM" name before
+  cp -r "$work/pictures" "$pics"
+  before=$(fingerprint "$pics")
+  start "$1" "$(dos "$pics")"
+  if await_box; then dismiss; else fail "no box"; fi
+  ended || fail "exit status $?"
+  check_copies "$pics"
+  for name in "$pics"/*; do
+    [ -f "$name" ] || continue
+    name=${name##*/}
+    if [ -e "$work/pictures.linux/$name" ]; then
+      cmp -s "$pics/_talvek/$name" "$work/pictures.linux/$name" ||
+        fail "$name: not the bytes of Linux's pngcrush"
+    else
+      [ ! -e "$pics/_talvek/$name" ] || fail "$name: a copy where Linux's pngcrush made none"
+    fi
+  done
+  [ "$(fingerprint "$pics")" = "$before" ] || fail "inputs changed"
+}
+
+# Wine's value of a variable such as %LOCALAPPDATA%, as a Unix path.
+windows_folder() {
+  wine winepath -u "$(wine cmd /c "echo %$1%" | tr -d '\r')" 2>/dev/null | sed 's|/$||'
+}
+# The target of a shell link: LinkInfo's local base path and common suffix.
+link_target() {
+  /usr/bin/python3 - "$1" <<'PYTHON'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+flags, = struct.unpack_from("<I", data, 0x14)
+at = 0x4C + (2 + struct.unpack_from("<H", data, 0x4C)[0] if flags & 1 else 0)
+assert flags & 2, "no LinkInfo"
+base, = struct.unpack_from("<I", data, at + 16)
+suffix, = struct.unpack_from("<I", data, at + 24)
+text = lambda offset: data[at + offset:data.index(b"\0", at + offset)].decode("cp1252")
+print(text(base) + text(suffix))
+PYTHON
+}
+# Every file and folder of the user's profile, for a before-and-after look.
+profile() { (cd "$WINEPREFIX/drive_c/users" && find . | sort); }
+# Runs the uninstaller silently and waits for it: it copies itself to the
+# temporary folder, starts the copy and returns at once.
+uninstall() {
+  timeout 120 wine "$program/uninstall.exe" /S || fail "uninstaller status $?"
+  timeout 120 wineserver -w
+}
+
+group "The zip: four files, unpacked into a folder with a blank, copies like Linux's"
+unpacked="$work/Talvek files"
+unzip -q "$zip" -d "$unpacked" || fail "unzip"
+[ "$(ls "$unpacked" | tr '\n' ' ')" = "LICENSE.txt README.txt pngcrush.bin talvek.exe " ] ||
+  fail "zip holds: $(ls "$unpacked")"
+[ "$(grep -c $'\r$' "$unpacked/README.txt")" = "$(wc -l < "$unpacked/README.txt")" ] ||
+  fail "README.txt has lines without CRLF"
+grep -q '^## Download and use on Windows' "$unpacked/README.txt" || fail "README.txt is not the Windows part"
+for licence in "Copyright (C) 2026 Talvek's developers" "Glenn Randers-Pehrson" \
+    "PNG Reference Library License" "Jean-loup Gailly"; do
+  grep -q "$licence" "$unpacked/LICENSE.txt" || fail "LICENSE.txt lacks: $licence"
+done
+optimize_with "$unpacked"
+
+group "The installer: files, Send To and the uninstall entry in place, and it works"
+local_data=$(windows_folder LOCALAPPDATA)
+program="$local_data/Programs/Talvek"
+send_to="$(windows_folder APPDATA)/Microsoft/Windows/SendTo"
+before=$(profile)
+timeout 120 wine "$setup" /S || fail "installer status $?"
+[ "$(ls "$program" 2>/dev/null | tr '\n' ' ')" = \
+  "LICENSE.txt README.txt pngcrush.bin talvek.exe uninstall.exe " ] ||
+  fail "installed: $(ls "$program" 2>&1)"
+for name in LICENSE.txt README.txt pngcrush.bin talvek.exe; do
+  cmp -s "$unpacked/$name" "$program/$name" || fail "$name is not the zip's"
+done
+target=$(link_target "$send_to/Talvek.lnk" 2>&1)
+[ "$(wine winepath -u "$target" 2>/dev/null)" = "$program/talvek.exe" ] ||
+  fail "Send To shortcut points at $target"
+entry=$(wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r')
+windows_program=$(wine winepath -w "$program" 2>/dev/null | tr -d '\r')
+for value in "DisplayName    REG_SZ    Talvek" "DisplayVersion    REG_SZ    $version" \
+    "Publisher    REG_SZ    Talvek's developers" "InstallLocation    REG_SZ    $windows_program" \
+    "UninstallString    REG_SZ    \"$windows_program\\uninstall.exe\"" \
+    "QuietUninstallString    REG_SZ    \"$windows_program\\uninstall.exe\" /S" \
+    "NoModify    REG_DWORD    0x1" "NoRepair    REG_DWORD    0x1"; do
+  grep -qxF "    $value" <<<"$entry" || fail "uninstall entry lacks: $value"
+done
+size=$(sed -n 's/^ *EstimatedSize *REG_DWORD *//p' <<<"$entry")
+[ $((size)) -ge $(($(du -bc "$program"/*.exe "$program"/*.bin | tail -1 | cut -f1) / 1024)) ] ||
+  fail "EstimatedSize $size KiB is less than the programs"
+optimize_with "$program"
+
+group "A second installation over the first keeps one copy of everything"
+timeout 120 wine "$setup" /S || fail "installer status $?"
+[ "$(ls "$program" | tr '\n' ' ')" = "LICENSE.txt README.txt pngcrush.bin talvek.exe uninstall.exe " ] ||
+  fail "installed twice: $(ls "$program")"
+[ "$(ls "$send_to" | grep -ci talvek)" = 1 ] || fail "Send To: $(ls "$send_to")"
+[ "$(wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall' | grep -ci talvek)" = 1 ] ||
+  fail "more than one uninstall entry"
+[ "$(ls "$local_data/Programs")" = Talvek ] || fail "Programs holds: $(ls "$local_data/Programs")"
+
+group "Uninstalling leaves a user's own file, and takes away all it added"
+echo "my own notes" > "$program/notes.txt"
+uninstall
+[ "$(ls "$program" 2>&1)" = notes.txt ] || fail "left in the folder: $(ls "$program" 2>&1)"
+[ "$(cat "$program/notes.txt" 2>/dev/null)" = "my own notes" ] || fail "the user's file changed"
+[ ! -e "$send_to/Talvek.lnk" ] || fail "the Send To shortcut is left"
+wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstall entry is left"
+rm -f "$program/notes.txt"
+# Left outside: the Programs folder, shared by every per-user program, and
+# the uninstaller's empty temporary copy folder, which Windows removes at
+# the next start.
+left=$(diff <(echo "$before") <(profile) | grep -v -e '/AppData/Local/Programs/Talvek$' \
+  -e '/AppData/Local/Programs$' -e '/Temp/~nsu[0-9A-Za-z]*\.tmp$' | grep '^[<>]')
+[ -z "$left" ] || fail "the profile changed: $left"
+
+group "Uninstalling a plain installation removes its folder too"
+timeout 120 wine "$setup" /S || fail "installer status $?"
+uninstall
+[ ! -e "$program" ] || fail "left: $(ls -A "$program")"
+
+check_home
+
+finish

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Two clean builds of the Windows release, each from its own copy of the
+# sources in a differently named folder, must give the same bytes: talvek.exe,
+# pngcrush.bin, the zip and the installer, for win32 and win64. Both use the
+# same SOURCE_DATE_EPOCH (the last commit's time) and the downloaded Debian
+# sources of SOURCE_DIR/build/sources, which are checked by their SHA-256.
+# Usage: reproducible.sh source-folder
+set -u
+source=$(realpath "$1")
+. "$source/tests/lib.sh"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
+version=$(sed -n 's/^project(talvek VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
+
+# Copies the sources as git sees them (no build folder) to $1 and builds
+# both release presets there.
+build_in() {
+  mkdir -p "$1"
+  (cd "$source" && git ls-files -z -co --exclude-standard | xargs -0 cp --parents -t "$1") &&
+  for preset in win32 win64; do
+    (cd "$1" && cmake --preset $preset -DTALVEK_SOURCES_CACHE="$source/build/sources" &&
+      cmake --build --preset $preset -j"$(nproc)" --target package) >"$1.$preset.log" 2>&1 ||
+      { fail "the $preset build in $1 failed; see its log:"; tail -20 "$1.$preset.log"; }
+  done
+}
+
+group "Two clean builds in different folders give the same four files"
+build_in "$work/first/talvek"
+build_in "$work/second build/elsewhere/src"
+for arch in win32 win64; do
+  for file in talvek.exe pngcrush.bin talvek-$version-$arch.zip talvek-$version-$arch-setup.exe; do
+    a="$work/first/talvek/build/$arch/$file" b="$work/second build/elsewhere/src/build/$arch/$file"
+    [ -s "$a" ] && cmp -s "$a" "$b" || fail "$arch/$file differs: $(cmp "$a" "$b" 2>&1)"
+  done
+done
+
+finish
