@@ -111,23 +111,25 @@ dos() { printf 'Z:%s' "$1" | tr / '\\'; }
 # The windows titled "Talvek", one a line.
 boxes() { xdotool search --name '^Talvek$' 2>/dev/null; }
 # Starts talvek.exe of the folder $1 in the background, with the rest of the
-# arguments; $talvek is its process.
-start() { timeout 120 wine "$1/talvek.exe" "${@:2}" & talvek=$!; }
+# arguments; $talvek is its process. It may run for $run_limit seconds.
+run_limit=120
+start() { timeout $run_limit wine "$1/talvek.exe" "${@:2}" & talvek=$!; }
 # Waits for talvek.exe and returns its exit status. One still running after
-# two minutes has hung, and every later run would too, so the test stops.
+# $run_limit seconds has hung, and every later run would too, so the test
+# stops.
 ended() {
   wait $talvek
   local status=$?
   if [ $status -eq 124 ]; then
-    fail "talvek.exe did not end within two minutes; stopping"
+    fail "talvek.exe did not end within $run_limit seconds; stopping"
     finish
     exit 1
   fi
   return $status
 }
-# Waits for the "Talvek" box, up to two minutes, or until talvek.exe ends.
+# Waits for the "Talvek" box while talvek.exe runs.
 await_box() {
-  for _ in $(seq 1200); do
+  for _ in $(seq $((run_limit * 10))); do
     boxes >/dev/null && return 0
     kill -0 $talvek 2>/dev/null || break
     sleep 0.1

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A Windows build under Wine, in a throwaway prefix and home on a virtual X
 # display: every command line, the message box, the home page, the exit
-# status, and one run with the real optimizer. win64 runs under wine64;
+# status, and one run with the Windows build of pngcrush. win64 runs under wine64;
 # win32, the executable we ship, runs with Wine's 32-bit loader under
 # qemu's user-mode emulator (tests/wine/loader32.sh), because this kind of
 # machine cannot run 32-bit Linux programs.
@@ -90,17 +90,7 @@ done
 group "The real optimizer: copies with every pixel kept"
 real=$work/real
 mkdir "$real"
-cp "$build/talvek.exe" "$real"
-# Wine starts this Unix script as the optimizer. It turns the Windows
-# operands into Unix paths, finding the input without regard to case.
-cat > "$real/pngcrush.bin" <<'SCRIPT'
-#!/bin/sh
-in=$(printf '%s' "$5" | tr '\\' /)
-out=$(printf '%s' "$6" | tr '\\' /)
-[ -e "$in" ] || in=$(find . -maxdepth 1 -iname "$in" | head -1)
-exec pngcrush "$1" "$2" "$3" "$4" "$in" "$out" >/dev/null 2>&1
-SCRIPT
-chmod +x "$real/pngcrush.bin"
+cp "$build/talvek.exe" "$build/pngcrush.bin" "$real"
 photos="$work/photos"
 mkdir "$photos"
 cp "$source"/examples/*.[pP][nN][gG] "$photos"

@@ -36,7 +36,7 @@ WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i68
 # be installed: tests/wine/loader32.sh takes its loader out of the package.
 WINE_PACKAGES=(wine wine64 libwine:i386 qemu-user-static xvfb xdotool)
 # What building the Debian package needs, and what checking it needs.
-DEB_BUILD_PACKAGES=(dpkg-dev debhelper)
+DEB_BUILD_PACKAGES=(build-essential dpkg-dev debhelper)
 DEB_CHECK_PACKAGES=(lintian desktop-file-utils man-db libnotify-bin xdg-utils xvfb xauth
   libgtk-3-bin)
 # What building the optimizer from source and the release files needs.
