@@ -47,8 +47,10 @@ if [ ! -x "$lib/wine.real" ]; then
 here=$(dirname "$(readlink -f "$0")")
 WINELOADERNOEXEC=1 exec qemu-i386-static -R 0x81000000 -0 "$here/wine" "$here/wine.real" "$@"
 SCRIPT
-  printf '#!/bin/sh\nexec "%s/wine64" "$@"\n' "$lib" > "$root/bin/wine"
-  printf '#!/bin/sh\nexec "%s/wineserver" "$@"\n' "$lib" > "$root/bin/wineserver"
+  for name in wine64 wineserver; do
+    printf '#!/bin/sh\nexec "$(dirname "$(readlink -f "$0")")/../usr/lib/wine/%s" "$@"\n' \
+      $name > "$root/bin/${name%64}"
+  done
   chmod +x "$lib/wine" "$root/bin/wine" "$root/bin/wineserver"
   # Last, so that a folder with wine.real in it is a complete one.
   cp "$scratch/tree/usr/lib/wine/wine" "$lib/wine.real"
