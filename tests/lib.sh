@@ -84,6 +84,10 @@ wine_session() {
   trap "wineserver -k 2>/dev/null; kill $!; rm -rf '$2'" EXIT
   for _ in $(seq 100); do [ -s "$2/display" ] && break; sleep 0.1; done
   export DISPLAY=:$(cat "$2/display")
+  # One wineserver for the whole session (it ends two minutes after its last
+  # program), so that Wine's services and desktop start once, not again for
+  # every program, where under load they can miss Wine's own time limits.
+  wineserver -p120
   timeout 300 wine wineboot -i >/dev/null 2>&1
   # Wine ends quietly with status 0 when it cannot start a program, so first
   # make sure that the stand-in optimizer, built like talvek.exe, runs at all.
