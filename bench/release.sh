@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
 . tests/lib.sh
-version=$(sed -n 's/^project(talvek VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+version=$(project_version .)
 for file in build/linux/talvek build/win64/pngcrush.bin build/win32/talvek-$version-win32.zip; do
   [ -e "$file" ] || { echo "build first: $file is missing"; exit 1; }
 done

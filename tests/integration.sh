@@ -13,13 +13,6 @@ trap 'rm -rf "$work"' EXIT
 
 run() { timeout 600 "$talvek" "$@"; }
 
-# await FILE SECONDS: what a program started in the background wrote to FILE
-# within SECONDS, then FILE is gone.
-await() {
-  for _ in $(seq $(($2 * 10))); do [ -s "$1" ] && break; sleep 0.1; done
-  cat "$1" 2>/dev/null; rm -f "$1"
-}
-
 group "A folder with blanks and non-ASCII letters, quoted and unquoted"
 pics="$work/Fotos de año"
 mkdir "$pics"

@@ -27,6 +27,16 @@ end_group() {
   group_name=
 }
 
+# await FILE SECONDS: what a program started in the background wrote to FILE
+# within SECONDS, then FILE is gone.
+await() {
+  for _ in $(seq $(($2 * 10))); do [ -s "$1" ] && break; sleep 0.1; done
+  cat "$1" 2>/dev/null; rm -f "$1"
+}
+
+# The version in the project() line of the source folder $1.
+project_version() { sed -n 's/^project(talvek VERSION \([0-9.]*\) .*/\1/p' "$1/CMakeLists.txt"; }
+
 # A fingerprint of every file directly in a folder, outputs aside.
 fingerprint() { (cd "$1" && find . -maxdepth 1 -type f -print0 | sort -z | xargs -0r sha256sum); }
 

@@ -8,10 +8,11 @@ set -u
 deb=$(realpath "$1")
 source=$(realpath "$2")
 . "$source/tests/lib.sh"
-skip() { echo "SKIPPED: package: $1"; echo "0 passed, 0 failed, 1 skipped"; exit 0; }
-[ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
+# The test as a whole is skipped, with the reason, when it cannot run here.
+not_here() { group "package"; skip "$1"; finish; exit 0; }
+[ "$(id -u)" -eq 0 ] || not_here "installing a package needs root"
 dpkg-query -W -f '${db:Status-Abbrev}' talvek 2>/dev/null | grep -q '^[ihr]' &&
-  skip "talvek is installed here already, and the test would remove it"
+  not_here "talvek is installed here already, and the test would remove it"
 work=$(mktemp -d)
 export HOME=$work/home
 mkdir "$HOME"
@@ -66,8 +67,7 @@ XDG_DATA_DIRS=/usr/local/share:/usr/share PATH="$work/bin:$PATH" \
   timeout 60 xvfb-run -a gtk-launch talvek "$pics" >"$work/launch.log" 2>&1 ||
   fail "gtk-launch: $(cat "$work/launch.log")"
 # The notification comes once every copy is made.
-for _ in $(seq 600); do [ -s "$work/notified" ] && break; sleep 0.1; done
-[ "$(cat "$work/notified" 2>/dev/null)" = "--app-name=Talvek|--icon=talvek|--|Talvek|Listo|" ] ||
+[ "$(await "$work/notified" 60)" = "--app-name=Talvek|--icon=talvek|--|Talvek|Listo|" ] ||
   fail "no notification"
 check_copies "$pics"
 

@@ -11,7 +11,7 @@ arch=$1
 source=$(realpath "$2")
 build=$source/build/$arch
 . "$source/tests/lib.sh"
-version=$(sed -n 's/^project(talvek VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
+version=$(project_version "$source")
 zip=$(ls "$build"/talvek-"$version"-win*.zip 2>/dev/null)
 setup=${zip%.zip}-setup.exe
 [ -f "$zip" ] && [ -f "$setup" ] ||

@@ -11,7 +11,7 @@ source=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
-version=$(sed -n 's/^project(talvek VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
+version=$(project_version "$source")
 
 # Copies the sources as git sees them (no build folder) to $1 and builds
 # both release presets there.

@@ -66,9 +66,8 @@ printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$work" > "$work/bin/xdg-open"
 chmod +x "$work/bin/xdg-open"
 PATH="$work/bin:$PATH" start "$tool"
 ended || fail "exit status $?"
-for _ in $(seq 300); do [ -s "$work/opened" ] && break; sleep 0.1; done
-[ "$(cat "$work/opened" 2>/dev/null)" = http://talvek.example/soft/talvek ] ||
-  fail "home page: $(cat "$work/opened" 2>/dev/null)"
+opened=$(await "$work/opened" 30)
+[ "$opened" = http://talvek.example/soft/talvek ] || fail "home page: $opened"
 
 group "Faults: no optimizer beside the program, _talvek taken by a file"
 bare=$work/bare
