@@ -31,7 +31,7 @@ include(${PROJECT_SOURCE_DIR}/packaging/windows/release.cmake)
 
 # The stand-in optimizer of the Windows tests, beside the program.
 if(BUILD_TESTING)
-  add_executable(stand_in tests/wine/stand-in.cpp)
+  add_executable(stand_in tests/windows/stand-in.cpp)
   set_target_properties(stand_in PROPERTIES OUTPUT_NAME pngcrush SUFFIX .bin
     RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/stand-in")
   target_link_options(stand_in PRIVATE -static -s)

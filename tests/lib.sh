@@ -73,7 +73,7 @@ check_copies() {
 # a scratch home, both under the folder $2, on a virtual X display. Wine
 # writes menus, file associations and caches below the home folder, so it
 # gets a scratch one, and the menu builder is off; a crash must not leave a
-# debugger waiting. win32 runs through tests/wine/loader32.sh. All of it is
+# debugger waiting. win32 runs through tests/windows/loader32.sh. All of it is
 # taken down, and the folder removed, on exit. Needs $source.
 wine_session() {
   real_home=$HOME
@@ -86,7 +86,7 @@ wine_session() {
   ulimit -c 0
   if [ "$1" = win32 ]; then
     local loader
-    loader=$(bash "$source/tests/wine/loader32.sh" "$source") || exit 1
+    loader=$(bash "$source/tests/windows/loader32.sh" "$source") || exit 1
     PATH=$loader:$PATH
   fi
   # Xvfb picks a free display itself, so tests can run side by side.

@@ -33,7 +33,7 @@ BUILD_PACKAGES=(cmake make g++ pngcrush)
 # What cross-compiling the Windows executables needs.
 WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
 # What running both Windows builds under Wine needs. wine32 itself must not
-# be installed: tests/wine/loader32.sh takes its loader out of the package.
+# be installed: tests/windows/loader32.sh takes its loader out of the package.
 WINE_PACKAGES=(wine wine64 libwine:i386 qemu-user-static xvfb xdotool)
 # What building the Debian package needs, and what checking it needs.
 DEB_BUILD_PACKAGES=(build-essential dpkg-dev debhelper)

@@ -32,7 +32,7 @@ first=$(sha256sum < build/deb/talvek_*.deb)
 bash packaging/debian/build.sh >/dev/null
 [ "$(sha256sum < build/deb/talvek_*.deb)" = "$first" ] ||
   { echo "FAIL: two builds of the package differ"; exit 1; }
-bash tests/package.sh build/deb/talvek_*.deb .
+bash tests/debian/package.sh build/deb/talvek_*.deb .
 
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j"$jobs"

@@ -3,7 +3,7 @@
 # display: every command line, the message box, the home page, the exit
 # status, and one run with the Windows build of pngcrush. win64 runs under wine64;
 # win32, the executable we ship, runs with Wine's 32-bit loader under
-# qemu's user-mode emulator (tests/wine/loader32.sh), because this kind of
+# qemu's user-mode emulator (tests/windows/loader32.sh), because this kind of
 # machine cannot run 32-bit Linux programs.
 # Usage: wine.sh win32|win64 source-folder
 set -u
