@@ -37,6 +37,12 @@ await() {
 # The version in the project() line of the source folder $1.
 project_version() { sed -n 's/^project(talvek VERSION \([0-9.]*\) .*/\1/p' "$1/CMakeLists.txt"; }
 
+# The home page the build folder $1 was configured with: the host from its
+# CMake cache (TALVEK_HOME_HOST), the path fixed.
+home_page() {
+  printf 'http://%s/soft/talvek' "$(sed -n 's/^TALVEK_HOME_HOST:STRING=//p' "$1/CMakeCache.txt")"
+}
+
 # A fingerprint of every file directly in a folder, outputs aside.
 fingerprint() { (cd "$1" && find . -maxdepth 1 -type f -print0 | sort -z | xargs -0r sha256sum); }
 

@@ -14,7 +14,7 @@ namespace {
 using Calls = std::vector<std::string>;
 
 const std::string kHome =
-    "ShellExecuteA open http://talvek.example/soft/talvek 5";
+    "ShellExecuteA open http://" TALVEK_HOME_HOST "/soft/talvek 5";
 const std::string kModule = "GetModuleFileNameA NULL 1024";
 const std::string kOptions = "\\pngcrush.bin\" -rem alla -brute -reduce ";
 

@@ -67,7 +67,7 @@ chmod +x "$work/bin/xdg-open"
 PATH="$work/bin:$PATH" start "$tool"
 ended || fail "exit status $?"
 opened=$(await "$work/opened" 30)
-[ "$opened" = http://talvek.example/soft/talvek ] || fail "home page: $opened"
+[ "$opened" = "$(home_page "$build")" ] || fail "home page: $opened"
 
 group "Faults: no optimizer beside the program, _talvek taken by a file"
 bare=$work/bare
