@@ -88,7 +88,7 @@ wine_session() {
     XDG_DATA_HOME=$2/home/.local/share XDG_CACHE_HOME=$2/home/.cache
   export WINEPREFIX=$2/prefix WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-  mkdir -p "$HOME" "$2/preflight"
+  mkdir -p "$HOME" "$2/preflight" "$WINEPREFIX"
   ulimit -c 0
   if [ "$1" = win32 ]; then
     local loader
@@ -103,6 +103,7 @@ wine_session() {
   # One wineserver for the whole session (it ends two minutes after its last
   # program), so that Wine's services and desktop start once, not again for
   # every program, where under load they can miss Wine's own time limits.
+  # It starts only in an existing prefix folder, made above.
   wineserver -p120
   timeout 300 wine wineboot -i >/dev/null 2>&1
   # Wine ends quietly with status 0 when it cannot start a program, so first
