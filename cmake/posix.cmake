@@ -47,4 +47,6 @@ foreach(size 16 32 48)
     DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps"
     RENAME talvek.png)
 endforeach()
-install(FILES resources/talvek.1 DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+# The manual page names the home page this build opens.
+configure_file(resources/talvek.1 talvek.1 @ONLY)
+install(FILES "${CMAKE_BINARY_DIR}/talvek.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")

@@ -4,7 +4,9 @@
 
 #include "talvek.h"
 
-const char HomePage[] = "http://talvek.example/soft/talvek";
+// The host is a build setting (TALVEK_HOME_HOST), so a release names its own
+// site; the scheme and the path are fixed.
+const char HomePage[] = "http://" TALVEK_HOME_HOST "/soft/talvek";
 
 char ToolFolder[ToolFolderSize];
 

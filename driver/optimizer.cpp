@@ -35,12 +35,13 @@ unsigned long FormatBounded(char *buffer, size_t capacity, const char *format,
 // Runs the optimizer on one file of the current folder and waits for it.
 // The copy goes to the output folder under the same name. A command that
 // does not fit is not started, since a cut one would name the wrong output.
-void RunOptimizer(LPCSTR name) {
+// Says whether the optimizer was started.
+bool RunOptimizer(LPCSTR name) {
   char command[CommandSize];
   const char *format = name[0] == '-' ? DashNameTemplate : CommandTemplate;
   if (FormatBounded(command, sizeof command, format, ToolFolder, name, name) !=
       FormatFitted) {
-    return;
+    return false;
   }
 
   STARTUPINFOA startup;
@@ -51,9 +52,10 @@ void RunOptimizer(LPCSTR name) {
 
   if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, CREATE_NO_WINDOW,
                       NULL, NULL, &startup, &process)) {
-    return;
+    return false;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
+  return true;
 }

@@ -8,7 +8,9 @@ const char OutputFolder[] = ".\\_talvek";
 
 // Optimizes every file in the folder that matches "*.png", one after
 // another, then says "Listo". A folder that cannot be entered, or that holds
-// no match, ends the run before anything is made.
+// no match, ends the run before anything is made. When there were files but
+// not one optimizer run could start (none lies beside the program, say),
+// nothing was done, and "Listo" would say otherwise, so nothing is said.
 void ProcessFolder(LPCSTR path) {
   if (!SetCurrentDirectoryA(path)) return;
 
@@ -17,13 +19,16 @@ void ProcessFolder(LPCSTR path) {
   if (search == INVALID_HANDLE_VALUE) return;
 
   CreateDirectoryA(OutputFolder, NULL);
+  bool files = false, started = false;
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      RunOptimizer(found.cFileName);
+      files = true;
+      if (RunOptimizer(found.cFileName)) started = true;
     }
   } while (FindNextFileA(search, &found));
   FindClose(search);
 
+  if (files && !started) return;
   MessageBoxA(NULL, "Listo", "Talvek", MB_OK);
 }
 

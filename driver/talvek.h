@@ -42,7 +42,7 @@ LPSTR FormCommandTail(LPSTR command_line);
 
 void ProcessFolder(LPCSTR path);
 void ProcessFile(LPSTR path);
-void RunOptimizer(LPCSTR name);
+bool RunOptimizer(LPCSTR name);
 unsigned long FormatBounded(char *buffer, size_t capacity, const char *format,
                             ...);
 

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   WinMain(NULL, NULL, tail, 10);
   const std::string home =
-      "ShellExecuteA open http://talvek.example/soft/talvek 5";
+      "ShellExecuteA open http://" TALVEK_HOME_HOST "/soft/talvek 5";
   size_t n = original.size();
   if (n == 0 || n > LongestTail) {
     CHECK(fake.calls.size() == 1 && fake.calls[0] == home);

@@ -37,6 +37,12 @@ await() {
 # The version in the project() line of the source folder $1.
 project_version() { sed -n 's/^project(talvek VERSION \([0-9.]*\) .*/\1/p' "$1/CMakeLists.txt"; }
 
+# The home page the build folder $1 was configured with: the host from its
+# CMake cache (TALVEK_HOME_HOST), the path fixed.
+home_page() {
+  printf 'http://%s/soft/talvek' "$(sed -n 's/^TALVEK_HOME_HOST:STRING=//p' "$1/CMakeCache.txt")"
+}
+
 # A fingerprint of every file directly in a folder, outputs aside.
 fingerprint() { (cd "$1" && find . -maxdepth 1 -type f -print0 | sort -z | xargs -0r sha256sum); }
 
@@ -82,7 +88,7 @@ wine_session() {
     XDG_DATA_HOME=$2/home/.local/share XDG_CACHE_HOME=$2/home/.cache
   export WINEPREFIX=$2/prefix WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-  mkdir -p "$HOME" "$2/preflight"
+  mkdir -p "$HOME" "$2/preflight" "$WINEPREFIX"
   ulimit -c 0
   if [ "$1" = win32 ]; then
     local loader
@@ -97,6 +103,7 @@ wine_session() {
   # One wineserver for the whole session (it ends two minutes after its last
   # program), so that Wine's services and desktop start once, not again for
   # every program, where under load they can miss Wine's own time limits.
+  # It starts only in an existing prefix folder, made above.
   wineserver -p120
   timeout 300 wine wineboot -i >/dev/null 2>&1
   # Wine ends quietly with status 0 when it cannot start a program, so first

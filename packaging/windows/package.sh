@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Makes the release files of one Windows build: talvek-VERSION-ARCH.zip and
 # talvek-VERSION-ARCH-setup.exe, both holding talvek.exe, pngcrush.bin,
-# README.txt (the Windows part of README.md) and LICENSE.txt. Every time
+# README.txt (made from the README.txt here) and LICENSE.txt. Every time
 # stored in them is SOURCE_DATE_EPOCH, by default the last commit's time,
 # so the same sources give the same bytes.
-# Usage: package.sh SOURCE_DIR BUILD_DIR VERSION ARCH (win32 or win64)
+# Usage: package.sh SOURCE_DIR BUILD_DIR VERSION ARCH (win32 or win64) HOME_PAGE
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source=$1 build=$2 version=$3 arch=$4
+source=$1 build=$2 version=$3 arch=$4 home_page=$5
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct 2>/dev/null || true)}
 [ -n "$epoch" ] || { echo "talvek: set SOURCE_DATE_EPOCH; $source is not a git clone" >&2; exit 1; }
 export SOURCE_DATE_EPOCH=$epoch TZ=UTC LC_ALL=C
@@ -17,12 +17,11 @@ rm -rf "$stage"
 mkdir -p "$stage"
 
 cp "$build/talvek.exe" "$build/pngcrush.bin" "$stage"
-# README.txt: from the "Download and use on Windows" heading to the next
-# heading of the same level, with Windows line ends.
-{ printf 'Talvek %s\n\n' "$version"
-  awk '/^## / { keep = ($0 == "## Download and use on Windows") } keep' "$source/README.md"
-} | sed 's/$/\r/' > "$stage/README.txt"
-grep -q '^## Download' "$stage/README.txt" || { echo "talvek: README.md has no Windows section" >&2; exit 1; }
+# README.txt: the plain text for the Windows user, naming this build's
+# files and home page, with Windows line ends for Notepad.
+sed -e "s/@VERSION@/$version/g" -e "s/@ARCH@/$arch/g" -e "s|@HOME_PAGE@|$home_page|g" \
+  "$here/README.txt" | sed 's/$/\r/' > "$stage/README.txt"
+! grep -q '@[A-Z_]*@' "$stage/README.txt" || { echo "talvek: README.txt has a placeholder left" >&2; exit 1; }
 # LICENSE.txt: Talvek's own licence, then those of what pngcrush.bin holds,
 # each from its own sources.
 zlib_header=/usr/$( [ "$arch" = win32 ] && echo i686 || echo x86_64 )-w64-mingw32/include/zlib.h

@@ -14,7 +14,7 @@ namespace {
 using Calls = std::vector<std::string>;
 
 const std::string kHome =
-    "ShellExecuteA open http://talvek.example/soft/talvek 5";
+    "ShellExecuteA open http://" TALVEK_HOME_HOST "/soft/talvek 5";
 const std::string kModule = "GetModuleFileNameA NULL 1024";
 const std::string kOptions = "\\pngcrush.bin\" -rem alla -brute -reduce ";
 
@@ -183,14 +183,23 @@ TEST_F(Driver, FolderRunEndsEarlyWithoutAFolderOrAMatch) {
 }
 
 TEST_F(Driver, FailedStartsAreSkippedAndTheRunGoesOn) {
+  // Not one start succeeds: nothing was done, so no Listo.
   fake.failing_programs = {"c:\\tools\\pngcrush.bin"};
-  fake.AddFolder("C:\\p", {"a.png", "b.png"});
+  fake.AddFolder("C:\\p", {"a.png", "only.png\\", "b.png"});
+  Calls start = {kModule, "PathIsDirectoryA C:\\p", "SetCurrentDirectoryA C:\\p",
+                 "FindFirstFileA *.png", "CreateDirectoryA .\\_talvek"};
   EXPECT_EQ(Run("C:\\p"),
-            Calls({kModule, "PathIsDirectoryA C:\\p", "SetCurrentDirectoryA C:\\p",
-                   "FindFirstFileA *.png", "CreateDirectoryA .\\_talvek",
-                   Crush("a.png", "a.png"), "FindNextFileA",
-                   Crush("b.png", "b.png"), "FindNextFileA", "FindClose",
-                   "MessageBoxA Talvek: Listo 0"}));
+            Join({start, {Crush("a.png", "a.png"), "FindNextFileA", "FindNextFileA",
+                          Crush("b.png", "b.png"), "FindNextFileA", "FindClose"}}));
+
+  // One start fails after another succeeded: Listo as ever.
+  ResetFake();
+  fake.failing_inputs = {"b.png"};
+  fake.AddFolder("C:\\p", {"a.png", "only.png\\", "b.png"});
+  EXPECT_EQ(Run("C:\\p"),
+            Join({start, Optimized("a.png"),
+                  {"FindNextFileA", "FindNextFileA", Crush("b.png", "b.png"),
+                   "FindNextFileA", "FindClose", "MessageBoxA Talvek: Listo 0"}}));
 }
 
 TEST_F(Driver, FileRunLowersTheExtensionAndEntersTheFolder) {

@@ -97,7 +97,15 @@ unzip -q "$zip" -d "$unpacked" || fail "unzip"
   fail "zip holds: $(ls "$unpacked")"
 [ "$(grep -c $'\r$' "$unpacked/README.txt")" = "$(wc -l < "$unpacked/README.txt")" ] ||
   fail "README.txt has lines without CRLF"
-grep -q '^## Download and use on Windows' "$unpacked/README.txt" || fail "README.txt is not the Windows part"
+# Read in Notepad: no Markdown; its own build's files and home page.
+readme=$(tr -d '\r' < "$unpacked/README.txt")
+markup=$(grep -n -e '^#' -e '`' -e '\*\*' <<<"$readme")
+[ -z "$markup" ] || fail "README.txt has Markdown: $markup"
+other=$([ "$arch" = win32 ] && echo win64 || echo win32)
+for name in "talvek-$version-$arch.zip" "talvek-$version-$arch-setup.exe" "$(home_page "$build")"; do
+  grep -qF "$name" <<<"$readme" || fail "README.txt does not name $name"
+done
+grep -qF "talvek-$version-$other" <<<"$readme" && fail "README.txt names the $other files"
 for licence in "Copyright (C) 2026 Talvek's developers" "Glenn Randers-Pehrson" \
     "PNG Reference Library License" "Jean-loup Gailly"; do
   grep -q "$licence" "$unpacked/LICENSE.txt" || fail "LICENSE.txt lacks: $licence"

@@ -19,6 +19,7 @@ struct FakeSystem {
   // trailing '\' on a name marks a subfolder.
   std::map<std::string, std::vector<std::string>> folders;
   std::set<std::string> failing_programs;  // lower case, from the first token
+  std::set<std::string> failing_inputs;    // input operands, as quoted
   std::vector<std::string> calls;
 
   // Adds a folder (and its parents' entries) with the given entries.

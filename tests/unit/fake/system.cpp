@@ -169,6 +169,9 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line,
   std::string program = command_line;
   program = program.substr(1, program.find('"', 1) - 1);
   if (fake.failing_programs.count(Lower(program))) return FALSE;
+  for (const std::string &input : fake.failing_inputs) {
+    if (strstr(command_line, ("\"" + input + "\" ").c_str())) return FALSE;
+  }
   process->hProcess = (HANDLE)0x1000;
   process->hThread = (HANDLE)0x2000;
   return TRUE;
