@@ -25,15 +25,18 @@ HEAD = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", be32(SIZE, SIZE) + bytes((8, 2, 0, 
 IMAGE = chunk(b"IDAT", zlib.compress(ROWS))
 END = chunk(b"IEND", b"")
 
-# A colour profile with a header that libpng accepts and no tags.
-PROFILE = bytearray(132)
-PROFILE[0:4] = be32(132)
+# A colour profile that libpng accepts: a header, no tags, and data that
+# does not compress away.
+PROFILE = bytearray(132) + bytes((i * 7919) % 251 for i in range(512))
+PROFILE[0:4] = be32(len(PROFILE))
 PROFILE[12:24] = b"mntrRGB XYZ "
 PROFILE[36:40] = b"acsp"
 PROFILE[68:80] = be32(63190, 65536, 54061)
 PROFILE = bytes(PROFILE)
 
 BOMB = zlib.compress(bytes(64 << 20), 9)
+# A profile whose header claims 64 MiB, and that many bytes.
+PROFILE_BOMB = zlib.compress(be32(64 << 20) + PROFILE[4:132] + bytes((64 << 20) - 132), 9)
 FRAME = zlib.compress(bytes(reversed(ROWS)))
 
 KINDS = {
@@ -65,10 +68,10 @@ APNG_AFTER = [chunk(b"fcTL", be32(1, SIZE, SIZE, 0, 0) + bytes((0, 1, 0, 10, 0, 
 HOSTILE = {
     "bomb-zTXt": chunk(b"zTXt", b"Bomb\0\0" + BOMB),
     "bomb-iTXt": chunk(b"iTXt", b"Bomb\0\1\0\0\0" + BOMB),
-    "bomb-iCCP": chunk(b"iCCP", b"Bomb\0\0" + BOMB),
+    "bomb-iCCP": chunk(b"iCCP", b"Bomb\0\0" + PROFILE_BOMB),
     "cut-zTXt": chunk(b"zTXt", b"Cut\0\0" + zlib.compress(b"text " * 400)[:40]),
     "cut-iTXt": chunk(b"iTXt", b"Cut\0\1\0\0\0" + zlib.compress(b"text " * 400)[:40]),
-    "cut-iCCP": chunk(b"iCCP", b"Cut\0\0" + zlib.compress(PROFILE + bytes(4000))[:60]),
+    "cut-iCCP": chunk(b"iCCP", b"Cut\0\0" + zlib.compress(PROFILE)[:300]),
 }
 
 
