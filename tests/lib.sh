@@ -49,7 +49,9 @@ fingerprint() { (cd "$1" && find . -maxdepth 1 -type f -print0 | sort -z | xargs
 # Every PNG in the folder has a copy in _talvek with the same pixels. Broken
 # ones (names beginning with x, or invalid- in the corpus) have none, unless
 # pngcrush itself writes one for them (it passes some damage through): then
-# the copy is exactly the one pngcrush makes on its own.
+# the copy is exactly the one pngcrush makes on its own, or none at all for
+# the names in $no_copy_ok, whose damage the optimizer under test refuses.
+no_copy_ok=
 check_copies() {
   local dir=$1 name copy diff own
   own=$(mktemp -d)
@@ -59,15 +61,15 @@ check_copies() {
     case $name in
       x* | invalid-*)
         pngcrush -rem alla -brute -reduce "$dir/$name" "$own/$name" >/dev/null 2>&1
-        if [ -e "$own/$name" ]; then
-          cmp -s "$own/$name" "$copy" || fail "broken $name: not pngcrush's own copy"
-        else
+        if [ ! -e "$own/$name" ]; then
           [ ! -e "$copy" ] || fail "broken $name left a copy"
+        elif [ -e "$copy" ] || [[ " $no_copy_ok " != *" $name "* ]]; then
+          cmp -s "$own/$name" "$copy" || fail "broken $name: not pngcrush's own copy"
         fi ;;
       *) if [ ! -s "$copy" ]; then
            fail "no copy of $name"
          else
-           diff=$(compare -metric AE "$dir/$name" "$copy" null: 2>&1)
+           diff=$(compare -quiet -metric AE "$dir/$name" "$copy" null: 2>&1)
            [ "$diff" = 0 ] || fail "$name: $diff pixels differ"
          fi ;;
     esac

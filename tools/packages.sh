@@ -39,5 +39,7 @@ WINE_PACKAGES=(wine wine64 libwine:i386 qemu-user-static xvfb xdotool)
 DEB_BUILD_PACKAGES=(build-essential dpkg-dev debhelper)
 DEB_CHECK_PACKAGES=(lintian desktop-file-utils man-db libnotify-bin xdg-utils xvfb xauth
   libgtk-3-bin)
-# What building the optimizer from source and the release files needs.
-RELEASE_PACKAGES=(libz-mingw-w64-dev nsis zip unzip git xz-utils patch ca-certificates)
+# What building the optimizer from source and the release files needs;
+# libpng16-16 brings the Debian changelog whose CVEs the release accounts for.
+RELEASE_PACKAGES=(libz-mingw-w64-dev nsis zip unzip git xz-utils patch ca-certificates make
+  python3 libpng16-16)

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 . tools/packages.sh
 install_packages "${BUILD_PACKAGES[@]}" libgtest-dev imagemagick \
   "${WINDOWS_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" python3-pefile \
-  clang libclang-rt-14-dev util-linux time \
+  clang libclang-rt-14-dev util-linux time zlib1g-dev afl++ \
   "${DEB_BUILD_PACKAGES[@]}" "${DEB_CHECK_PACKAGES[@]}"
 jobs=$(nproc)
 # The real images the tests run on, fetched once (tests/corpus.sh).

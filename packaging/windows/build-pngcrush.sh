@@ -1,35 +1,54 @@
 #!/usr/bin/env bash
-# Builds pngcrush.bin for Windows: pngcrush and libpng from Debian's sources,
+# Builds pngcrush.bin: pngcrush and libpng from Debian's sources, with our
+# change to pngcrush and our libpng options (libpng.dfa). For Windows it is
 # compiled with MinGW-w64 and linked statically with MinGW's zlib, into a
 # console program that runs on Windows XP and later and needs only
-# KERNEL32.DLL and msvcrt.dll.
-# Usage: build-pngcrush.sh TRIPLE SOURCE_CACHE WORK_DIR OUTPUT [PREFIX_MAP...]
-# PREFIX_MAP options (-ffile-prefix-map=...) keep folder names out of the file.
+# KERNEL32.DLL and msvcrt.dll. The same sources and options also build for
+# this machine (TARGET native, with the C compiler $CC and the system's
+# zlib), so that the optimizer we ship can be run with sanitizers and fuzzed.
+# Usage: build-pngcrush.sh TARGET SOURCE_CACHE WORK_DIR OUTPUT [FLAG...]
+# TARGET is a MinGW-w64 triple or native. FLAGs go to every compile and the
+# link: -ffile-prefix-map=... keeps folder names out of the file, and
+# -fsanitize=... instruments it.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-triple=$1 cache=$2 work=$3 output=$4
+target=$1 cache=$2 work=$3 output=$4
 shift 4
-cc=$triple-gcc
-zlib=/usr/$triple/lib/libz.a
-command -v "$cc" >/dev/null ||
-  { echo "talvek: $cc is missing; install g++-mingw-w64" >&2; exit 1; }
-[ -e "$zlib" ] && grep -q '#define ZLIB_VERSION "1.2.13"' "/usr/$triple/include/zlib.h" ||
-  { echo "talvek: zlib 1.2.13 for $triple is missing; install libz-mingw-w64-dev" >&2; exit 1; }
+if [ "$target" = native ]; then
+  cc=${CC:-cc} zlib=-lz include=/usr/include
+  link=()
+else
+  cc=$target-gcc zlib=/usr/$target/lib/libz.a include=/usr/$target/include
+  # The C library's clock() rather than clock_gettime, which MinGW has only
+  # in libwinpthread.
+  set -- -DPNGCRUSH_USE_CLOCK_GETTIME=0 "$@"
+  link=(-static -s -Wl,--no-insert-timestamp -Wl,--subsystem,console:5.1
+    -Wl,--major-os-version,5,--minor-os-version,1)
+  # The zlib linked in is Debian's build of the pinned libz-mingw-w64.
+  pinned=$(awk '$1 == "libz-mingw-w64" { print $2 }' "$here/sources.versions")
+  installed=$(dpkg-query -W -f '${Version}' libz-mingw-w64-dev 2>/dev/null || true)
+  [ -e "$zlib" ] && [ "$installed" = "$pinned" ] ||
+    { echo "talvek: libz-mingw-w64-dev $pinned is needed, not '$installed'; install it, or move the pin in $here/sources.versions" >&2; exit 1; }
+fi
+command -v "${cc%% *}" >/dev/null ||
+  { echo "talvek: $cc is missing; install g++-mingw-w64 (or clang, for native builds)" >&2; exit 1; }
+grep -q '#define ZLIB_VERSION "1.2.13' "$include/zlib.h" ||
+  { echo "talvek: zlib 1.2.13 headers are missing in $include; install libz-mingw-w64-dev (zlib1g-dev for native builds)" >&2; exit 1; }
 
 bash "$here/fetch-sources.sh" "$cache" "$work"
-cp "$work/libpng/scripts/pnglibconf.h.prebuilt" "$work/libpng/pnglibconf.h"
+# pnglibconf.h from libpng's own defaults and our options, by libpng's own
+# scripts, with the zlib the program is linked with.
+make -s -C "$work/libpng" -f scripts/pnglibconf.mak CC="$cc" AWK=awk \
+  CPPFLAGS="-I$include" DFA_XTRA="$here/libpng.dfa" pnglibconf.h >"$work/pnglibconf.log" 2>&1 ||
+  { echo "talvek: libpng's options do not make a pnglibconf.h; see $work/pnglibconf.log" >&2; exit 1; }
 
-# The C library's clock() rather than clock_gettime, which MinGW has only in
-# libwinpthread.
-flags=(-O2 -DPNGCRUSH_USE_CLOCK_GETTIME=0 -I"$work/libpng" -I"/usr/$triple/include" "$@")
+flags=(-O2 -I"$work/libpng" -I"$include" "$@")
 objects=()
+mkdir -p "$work/obj"
 for source in "$work"/pngcrush/pngcrush.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c; do
   object=$work/obj/$(basename "${source%.c}").o
-  mkdir -p "$work/obj"
-  "$cc" "${flags[@]}" -c "$source" -o "$object"
+  $cc "${flags[@]}" -c "$source" -o "$object"
   objects+=("$object")
 done
-"$cc" -static -s -o "$output.tmp" "${objects[@]}" "$zlib" -lm \
-  -Wl,--no-insert-timestamp -Wl,--subsystem,console:5.1 \
-  -Wl,--major-os-version,5,--minor-os-version,1
+$cc "${flags[@]}" "${link[@]}" -o "$output.tmp" "${objects[@]}" $zlib -lm
 mv "$output.tmp" "$output"

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Fetches the Debian source packages of pngcrush and libpng into a cache
 # folder, checks each file against the SHA-256 pinned in sources.sha256, and
-# unpacks them into a build folder: pngcrush, and libpng with Debian's
-# patches applied. apt runs with its own state, cache and sources list under
-# the cache folder, made from this machine's Debian entry with
-# "Types: deb-src", so the system's apt set-up is not touched.
+# unpacks them into a build folder: pngcrush with our own changes, and
+# libpng with Debian's patches applied. (zlib is Debian's own build of the
+# version in sources.versions, installed, not fetched.) apt runs with its own state, cache and
+# sources list under the cache folder, made from this machine's own Debian
+# entries as deb-src entries, plus Debian's development suite (where the
+# newest libpng is), so the system's apt set-up is not touched.
 # Usage: fetch-sources.sh CACHE_DIR UNPACK_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,6 +15,62 @@ unpack=$(mkdir -p "$2" && cd "$2" && pwd)
 stop() { echo "talvek: cannot build pngcrush.bin: $*" >&2; exit 1; }
 pinned_ok() { (cd "$cache" && sha256sum --status -c "$here/sources.sha256") 2>/dev/null; }
 
+# Writes into the folder $1 a sources list of deb-src entries: this
+# machine's own entries for its Debian release (those whose suite starts
+# with its code name), read from either form apt knows, the one-line
+# sources.list and the deb822 .sources files; and beside the release's own
+# archive, its development suite.
+debian_sources() {
+  local release development=sid list
+  release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$release" ] || stop "/etc/os-release names no Debian release"
+  for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -r "$list" ] || continue
+    awk -v release="$release" -v development="$development" '
+      $1 == "deb" {
+        # deb [options] URI suite components...
+        i = 2; options = ""
+        if ($2 ~ /^\[/) {
+          for (; i <= NF; i++) { options = options $i " "; if ($i ~ /\]$/) { i++; break } }
+        }
+        uri = $i; suite = $(i + 1); components = ""
+        for (j = i + 2; j <= NF && $j !~ /^#/; j++) components = components " " $j
+        if (index(suite, release) != 1) next
+        print "deb-src " options uri " " suite components
+        if (suite == release) print "deb-src " options uri " " development " main"
+      }' "$list"
+  done > "$1/sources.list"
+  for list in /etc/apt/sources.list.d/*.sources; do
+    [ -r "$list" ] || continue
+    awk -v release="$release" -v development="$development" '
+      BEGIN { RS = ""; FS = "\n" }
+      {
+        own = 0; archive = 0; stanza = ""; disabled = 0
+        for (i = 1; i <= NF; i++) {
+          if ($i ~ /^#/) continue
+          if ($i ~ /^Enabled:[ \t]*no/) disabled = 1
+          if ($i ~ /^Suites:/) {
+            n = split(substr($i, 8), suites, /[ \t]+/)
+            for (k = 1; k <= n; k++) {
+              if (index(suites[k], release) == 1) own = 1
+              if (suites[k] == release) archive = 1
+            }
+          }
+          stanza = stanza ($i ~ /^Types:/ ? "Types: deb-src" : $i) "\n"
+        }
+        if (!own || disabled) next
+        print stanza
+        if (archive) {
+          gsub(/\nSuites:[^\n]*/, "\nSuites: " development, stanza)
+          gsub(/\nComponents:[^\n]*/, "\nComponents: main", stanza)
+          print stanza
+        }
+      }' "$list"
+  done > "$1/sources.list.d/debian.sources"
+  grep -qs "$development" "$1/sources.list" "$1/sources.list.d/debian.sources" ||
+    stop "no Debian entry for $release in /etc/apt: build on Debian 12, or copy the files named in $here/sources.sha256 into $cache."
+}
+
 # One download at a time, when the 32- and 64-bit builds share the cache.
 exec 9>"$cache/.lock"
 flock 9
@@ -20,17 +78,18 @@ flock 9
 # apt-get source may fail on a file that is not needed (another package's
 # Debian folder, say); only the pinned files count.
 if ! pinned_ok; then
-  entry=/etc/apt/sources.list.d/debian.sources
-  [ -r "$entry" ] || stop "$entry is missing: build on Debian 12, or copy the files named in $here/sources.sha256 into $cache."
   apt=$cache/apt
   mkdir -p "$apt/etc/sources.list.d" "$apt/state/lists/partial" "$apt/cache/archives/partial"
-  sed 's/^Types:.*/Types: deb-src/' "$entry" > "$apt/etc/sources.list.d/debian.sources"
+  debian_sources "$apt/etc"
+  # The machine's own keys still vouch for the archive.
   options=(-o "Dir::Etc=$apt/etc" -o "Dir::State=$apt/state" -o "Dir::Cache=$apt/cache"
+    -o Dir::Etc::Trusted=/etc/apt/trusted.gpg -o Dir::Etc::TrustedParts=/etc/apt/trusted.gpg.d
     -o Dir::State::status=/dev/null -o Debug::NoLocking=1 -qq)
   [ "$(id -u)" -ne 0 ] || options+=(-o APT::Sandbox::User=root)
   apt-get "${options[@]}" update >"$apt/log" 2>&1 ||
     stop "apt could not reach Debian's archive (see $apt/log); connect, or copy the files named in $here/sources.sha256 into $cache."
-  while read -r package version; do
+  while read -r package version installed; do
+    [ -z "$installed" ] || continue
     (cd "$cache" && apt-get "${options[@]}" source --download-only "$package=$version") \
       >>"$apt/log" 2>&1 || true
   done < "$here/sources.versions"
@@ -41,15 +100,21 @@ if ! pinned_ok; then
   done < "$here/sources.sha256"
 fi
 
-# Unpacked afresh each time from the checked files.
+# Unpacked afresh each time from the checked files; the cache may hold
+# files of earlier pins too.
+pinned() { awk -v start="$1" 'index($2, start) == 1 { print $2 }' "$here/sources.sha256"; }
 rm -rf "$unpack/pngcrush" "$unpack/libpng" "$unpack/libpng-debian"
 mkdir -p "$unpack/pngcrush" "$unpack/libpng" "$unpack/libpng-debian"
-tar -xf "$cache"/pngcrush_*.orig.tar.* -C "$unpack/pngcrush" --strip-components=1
-tar -xf "$cache"/libpng1.6_*.orig.tar.* -C "$unpack/libpng" --strip-components=1
-tar -xf "$cache"/libpng1.6_*.debian.tar.* -C "$unpack/libpng-debian"
+tar -xf "$cache/$(pinned pngcrush_)" -C "$unpack/pngcrush" --strip-components=1
+tar -xf "$cache/$(pinned libpng1.6_ | grep orig)" -C "$unpack/libpng" --strip-components=1
+tar -xf "$cache/$(pinned libpng1.6_ | grep debian)" -C "$unpack/libpng-debian"
 # Debian's fixes for broken and hostile images: the optimizer reads whatever
 # a user drops on it. Lines starting with # are patches Debian leaves out.
 grep -v '^#' "$unpack/libpng-debian/debian/patches/series" | while read -r patch; do
   patch -s -d "$unpack/libpng" -p1 < "$unpack/libpng-debian/debian/patches/$patch" ||
     stop "Debian's patch $patch does not apply"
+done
+# Our own changes, each explained at its head.
+for patch in "$here"/*.patch; do
+  patch -s -d "$unpack" -p1 < "$patch" || stop "$(basename "$patch") does not apply"
 done

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Makes the release files of one Windows build: talvek-VERSION-ARCH.zip and
 # talvek-VERSION-ARCH-setup.exe, both holding talvek.exe, pngcrush.bin,
-# README.txt (made from the README.txt here) and LICENSE.txt. Every time
+# README.txt (made from the README.txt here) and LICENSE.txt, and beside
+# them their bill of materials, talvek-VERSION-ARCH.spdx.json. Every time
 # stored in them is SOURCE_DATE_EPOCH, by default the last commit's time,
-# so the same sources give the same bytes.
+# so the same sources give the same bytes. First, every libpng advisory
+# that Debian knows of must be accounted for (advisories.sh).
 # Usage: package.sh SOURCE_DIR BUILD_DIR VERSION ARCH (win32 or win64) HOME_PAGE
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -11,6 +13,7 @@ source=$1 build=$2 version=$3 arch=$4 home_page=$5
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct 2>/dev/null || true)}
 [ -n "$epoch" ] || { echo "talvek: set SOURCE_DATE_EPOCH; $source is not a git clone" >&2; exit 1; }
 export SOURCE_DATE_EPOCH=$epoch TZ=UTC LC_ALL=C
+bash "$here/advisories.sh" "$build/pngcrush-build/libpng"
 name=talvek-$version-$arch
 stage=$build/package/$name
 rm -rf "$stage"
@@ -25,13 +28,22 @@ sed -e "s/@VERSION@/$version/g" -e "s/@ARCH@/$arch/g" -e "s|@HOME_PAGE@|$home_pa
 # LICENSE.txt: Talvek's own licence, then those of what pngcrush.bin holds,
 # each from its own sources.
 zlib_header=/usr/$( [ "$arch" = win32 ] && echo i686 || echo x86_64 )-w64-mingw32/include/zlib.h
+# "NAME VERSION (in pngcrush.bin)", underlined; the version is upstream's.
+heading() {
+  local line
+  line="$1 $(awk -v p="$2" '$1 == p { sub(/-[^-]*$/, "", $2); sub(/\+dfsg.*/, "", $2); print $2 }' \
+    "$here/sources.versions") (in pngcrush.bin)"
+  printf '\n\n%s\n%s\n\n' "$line" "${line//?/=}"
+}
 {
   printf 'Talvek\n======\n\n'; cat "$source/LICENSE"
-  printf '\n\npngcrush 1.8.13 (in pngcrush.bin)\n==================================\n\n'
+  heading pngcrush pngcrush
+  echo "Changed for Talvek, as its notices say: see packaging/windows/pngcrush-*.patch"
+  echo "in Talvek's sources."; echo
   cat "$build/pngcrush-build/pngcrush/LICENSE"
-  printf '\n\nlibpng 1.6.39 (in pngcrush.bin)\n================================\n\n'
+  heading libpng libpng1.6
   cat "$build/pngcrush-build/libpng/LICENSE"
-  printf '\n\nzlib 1.2.13 (in pngcrush.bin)\n==============================\n\n'
+  heading zlib libz-mingw-w64
   sed -n '2,/^\*\//p' "$zlib_header" | sed '$d'
 } | sed 's/$/\r/' > "$stage/LICENSE.txt"
 
@@ -50,4 +62,5 @@ defines=(-DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$build/$name-setup.exe
   -DICON="$source/resources/talvek.ico")
 [ "$arch" = win32 ] || defines+=(-DWIN64)
 makensis -V2 -NOCD "${defines[@]}" "$here/talvek.nsi"
-echo "Made $build/$name.zip and $build/$name-setup.exe"
+/usr/bin/python3 "$here/spdx.py" "$source" "$build" "$version" "$arch"
+echo "Made $build/$name.zip, $build/$name-setup.exe and $build/$name.spdx.json"

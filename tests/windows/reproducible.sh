@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Two clean builds of the Windows release, each from its own copy of the
 # sources in a differently named folder, must give the same bytes: talvek.exe,
-# pngcrush.bin, the zip and the installer, for win32 and win64. Both use the
+# pngcrush.bin, the zip, the installer and the bill of materials, for win32
+# and win64. Both use the
 # same SOURCE_DATE_EPOCH (the last commit's time) and the downloaded Debian
 # sources of SOURCE_DIR/build/sources, which are checked by their SHA-256.
 # Usage: reproducible.sh source-folder
@@ -25,11 +26,12 @@ build_in() {
   done
 }
 
-group "Two clean builds in different folders give the same four files"
+group "Two clean builds in different folders give the same five files"
 build_in "$work/first/talvek"
 build_in "$work/second build/elsewhere/src"
 for arch in win32 win64; do
-  for file in talvek.exe pngcrush.bin talvek-$version-$arch.zip talvek-$version-$arch-setup.exe; do
+  for file in talvek.exe pngcrush.bin talvek-$version-$arch.zip talvek-$version-$arch-setup.exe \
+      talvek-$version-$arch.spdx.json; do
     a="$work/first/talvek/build/$arch/$file" b="$work/second build/elsewhere/src/build/$arch/$file"
     [ -s "$a" ] && cmp -s "$a" "$b" || fail "$arch/$file differs: $(cmp "$a" "$b" 2>&1)"
   done

@@ -1,0 +1,26 @@
+# The optimizer: pngcrush and libpng from Debian's sources, built by
+# packaging/windows/build-pngcrush.sh with our change and our libpng
+# options. The Windows build ships it as pngcrush.bin; the Linux builds with
+# sanitizers and for fuzzing make the same program for this machine, to run
+# it on hostile images.
+set(TALVEK_SOURCES_CACHE "${PROJECT_SOURCE_DIR}/build/sources" CACHE PATH
+  "Where the Debian sources of pngcrush, libpng and zlib are downloaded and kept")
+set(optimizer_dir "${PROJECT_SOURCE_DIR}/packaging/windows")
+file(GLOB optimizer_inputs CONFIGURE_DEPENDS "${optimizer_dir}/*.sh"
+  "${optimizer_dir}/*.patch" "${optimizer_dir}/libpng.dfa" "${optimizer_dir}/sources.*")
+
+# talvek_optimizer(TARGET OUTPUT WORK BUILD_FOR [ENV NAME=VALUE...] [FLAGS FLAG...])
+# builds OUTPUT, for a MinGW-w64 triple or "native", in the folder WORK,
+# with the compiler flags and environment given; it is built again only when
+# the pinned sources, our change or the scripts change.
+function(talvek_optimizer target output work build_for)
+  cmake_parse_arguments(PARSE_ARGV 4 arg "" "" "ENV;FLAGS")
+  add_custom_command(OUTPUT "${output}"
+    COMMAND ${CMAKE_COMMAND} -E env ${arg_ENV}
+      bash "${optimizer_dir}/build-pngcrush.sh" ${build_for} "${TALVEK_SOURCES_CACHE}"
+      "${work}" "${output}" ${arg_FLAGS}
+    DEPENDS ${optimizer_inputs}
+    COMMENT "Building ${output} from Debian's sources of pngcrush and libpng"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS "${output}")
+endfunction()
