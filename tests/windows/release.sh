@@ -97,7 +97,7 @@ uninstall() {
   timeout 300 wineserver -w
 }
 
-group "The zip: four files, unpacked into a folder with a blank, copies like Linux's"
+group "The zip: four files, unpacked into a folder with a blank, copies like Linux's, all in the bill"
 unpacked="$work/Talvek files"
 unzip -q "$zip" -d "$unpacked" || fail "unzip"
 [ "$(ls "$unpacked" | tr '\n' ' ')" = "LICENSE.txt README.txt pngcrush.bin talvek.exe " ] ||
