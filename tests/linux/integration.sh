@@ -51,10 +51,11 @@ desktop() {
   local expected=$1 bin=$2 out status got
   shift 2
   rm -rf "$note/_talvek"
-  out=$(cd / && env "$@" PATH="$bin:$PATH" timeout 30 "$talvek" "$note")
+  out=$(cd "$work/start" && env "$@" PATH="$bin:$PATH" timeout 30 "$talvek" "$note")
   status=$?
   [ $status -eq 0 ] && [ "$out" = "Talvek: Listo" ] || fail "with $*: status $status, said $out"
   check_copies "$note"
+  [ -z "$(ls -A "$work/start")" ] || fail "with $*: wrote to the current folder"
   got=$(notified "$([ -n "$expected" ] && echo 30 || echo 1)")
   [ "$got" = "$expected" ] || fail "with $*: notified '$got'"
 }
