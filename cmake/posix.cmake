@@ -3,7 +3,10 @@
 add_library(talvek_posix STATIC
   platform/path.cpp
   platform/posix/cmdline.cpp
-  platform/posix/system.cpp)
+  platform/posix/folders.cpp
+  platform/posix/paths.cpp
+  platform/posix/process.cpp
+  platform/posix/shell.cpp)
 target_include_directories(talvek_posix PUBLIC platform platform/posix)
 target_compile_options(talvek_posix PRIVATE -Wall -Wextra -fno-exceptions)
 

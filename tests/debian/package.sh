@@ -9,7 +9,7 @@ deb=$(realpath "$1")
 source=$(realpath "$2")
 . "$source/tests/lib.sh"
 # The test as a whole is skipped, with the reason, when it cannot run here.
-not_here() { group "package"; skip "$1"; finish; exit 0; }
+not_here() { group "package"; skip "$1"; finish; exit; }
 [ "$(id -u)" -eq 0 ] || not_here "installing a package needs root"
 dpkg-query -W -f '${db:Status-Abbrev}' talvek 2>/dev/null | grep -q '^[ihr]' &&
   not_here "talvek is installed here already, and the test would remove it"

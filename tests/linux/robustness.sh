@@ -20,7 +20,10 @@ trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
 for kind in real stand none; do mkdir "$work/$kind"; cp "$talvek" "$work/$kind/talvek"; done
 ln -s "$(command -v pngcrush)" "$work/real/pngcrush.bin"
 cp "$stand_in" "$work/stand/pngcrush.bin"
+# The folder every run starts in, with a PNG of its own: a run that falls
+# back on it instead of its input would change it.
 mkdir "$work/cwd"
+cp "$source/examples/fog.png" "$work/cwd/here.png"
 export STAND_IN_LOG=$work/log
 
 # Everything under the work folder except one output folder, with contents.
@@ -32,10 +35,12 @@ snapshot() {
 }
 
 # check LISTO INPUT-FOLDER TOOL [ARGUMENTS...]: runs talvek from the cwd
-# folder and checks the promise; LISTO is yes or no.
+# folder, rid of any _talvek, and checks the promise; LISTO is yes or no,
+# INPUT-FOLDER - for a run that has none.
 check() {
   local listo=$1 input=$2 tool=$3 before out status
   shift 3
+  rm -rf "$work/cwd/_talvek"
   before=$(snapshot "$input")
   out=$(cd "$work/cwd" && timeout 600 ${as_user:-} "$work/$tool/talvek" "$@")
   status=$?
@@ -48,18 +53,21 @@ check() {
   [ "$(snapshot "$input")" = "$before" ] || fail "something else changed for $*"
 }
 
-# The operands the stand-in saw, one "input<tab>output" line per run.
-seen() { LC_ALL=C sort "$STAND_IN_LOG" 2>/dev/null; rm -f "$STAND_IN_LOG"; }
+# The operands the stand-in saw, one "input<tab>output" line per run (the
+# options before them are checked in the first group).
+seen() { cut -f5- "$STAND_IN_LOG" 2>/dev/null | LC_ALL=C sort; rm -f "$STAND_IN_LOG"; }
 
 group "Names: blanks, non-ASCII, dashes, 255 bytes, quotes and backslashes"
 names=$work/names
-mkdir "$names"
+mkdir "$names" "$names/sub.png"
 long=$(printf 'l%.0s' $(seq 251)).png
 for name in "a b.png" "año ñ.png" -brute.png --.png --ow.png -rem "$long" \
     'q"uote.png' 'back\slash.png' uote.png slash.png; do
   cp "$source/examples/fog.png" "$names/$name"
 done
 check yes "$names" stand "$names"
+[ "$(cut -f-4 "$STAND_IN_LOG" | sort -u)" = "$(printf -- '-rem\talla\t-brute\t-reduce')" ] ||
+  fail "options differ"
 expected=$(for name in "a b.png" "año ñ.png" "$long" uote.png slash.png; do
     printf '%s\t./_talvek/%s\n' "$name" "$name"; done
   for name in -brute.png --.png --ow.png; do
@@ -164,8 +172,8 @@ mkdir "$work/bin"
 printf '#!/bin/sh\ntrue\n' > "$work/bin/xdg-open"
 chmod +x "$work/bin/xdg-open"
 for tail in '"' '""' '" "' '"""' ' " ' '"  "' ' ' '\"' '"\' '\\"\\"'; do
-  PATH="$work/bin:$PATH" check no "$work/cwd" stand "$tail"
-  PATH="$work/bin:$PATH" check no "$work/cwd" stand $tail
+  PATH="$work/bin:$PATH" check no - stand "$tail"
+  PATH="$work/bin:$PATH" check no - stand $tail
 done
 [ -z "$(seen)" ] || fail "a tail of quotes and blanks ran the optimizer"
 
@@ -174,13 +182,13 @@ many=$work/many
 mkdir "$many"
 (cd "$many" && seq -f 'f%05g.png' 10000 | xargs touch)
 rss() { /usr/bin/time -f %M "$work/stand/talvek" "$1" 2>&1 >/dev/null | tail -1; }
-STAND_IN=touch rss_many=$(rss "$many")
+rss_many=$(STAND_IN=touch rss "$many")
 [ "$(LC_ALL=C sort -u "$STAND_IN_LOG" | wc -l)" -eq 10000 ] &&
   [ "$(wc -l < "$STAND_IN_LOG")" -eq 10000 ] || fail "not every file run once"
 rm -f "$STAND_IN_LOG"
 mkdir "$work/few"
 cp "$many"/f0000*.png "$work/few"
-STAND_IN=touch rss_few=$(rss "$work/few")
+rss_few=$(STAND_IN=touch rss "$work/few")
 rm -f "$STAND_IN_LOG"
 echo "peak memory: $rss_few KiB for 9 files, $rss_many KiB for 10,000"
 if [ -n "${TALVEK_SANITIZED:-}" ]; then

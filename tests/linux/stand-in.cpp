@@ -2,7 +2,7 @@
 // pngcrush.bin. Takes "-rem alla -brute -reduce IN OUT" and, by the
 // STAND_IN variable: copies IN to OUT (unset), creates OUT empty ("touch"),
 // fails with status 1 ("fail"), or is killed by a signal ("kill"). Each run
-// appends its operands to the file named by STAND_IN_LOG, if any. The first
+// appends its arguments to the file named by STAND_IN_LOG, if any. The first
 // run writes the wall-clock time it began, in microseconds, to the file
 // named by STAND_IN_STAMP, if any and if that file does not exist yet.
 #include <fcntl.h>
@@ -32,15 +32,15 @@ int main(int argc, char **argv) {
   const char *log = getenv("STAND_IN_LOG");
   if (log != nullptr) {
     int out = open(log, O_WRONLY | O_APPEND | O_CREAT, 0644);
-    // One line per run: the input and output operands, tab between.
+    // One line per run: the arguments after the program's name, tab between.
     char line[8192];
     size_t length = 0;
-    for (int i = 5; i <= 6; i++) {
+    for (int i = 1; i <= 6; i++) {
       size_t size = strlen(argv[i]);
       if (length + size + 2 > sizeof line) return 3;
       memcpy(line + length, argv[i], size);
       length += size;
-      line[length++] = i == 5 ? '\t' : '\n';
+      line[length++] = i < 6 ? '\t' : '\n';
     }
     if (write(out, line, length) != (ssize_t)length) return 3;
     close(out);

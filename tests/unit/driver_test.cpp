@@ -88,7 +88,9 @@ TEST_F(Driver, TailStepsOverDoubleByteCharacters) {
   // The quote after a lead byte is its second half, not a quote.
   EXPECT_EQ(TailOf("t\x81\" a"), "a");
   EXPECT_EQ(TailOf("t\x95 x b"), "b");
-  // A lead byte at the very end never steps past the NUL.
+  // A lead byte at the very end never steps past the NUL, into what a longer
+  // line left behind it.
+  TailOf("talvek\x81xx junk");
   EXPECT_EQ(TailOf("talvek\x81"), "");
   fake.lead_bytes.clear();
   EXPECT_EQ(TailOf("t\x81\" a"), "");
@@ -134,13 +136,14 @@ TEST_F(Driver, QuotesAreRemovedOnlyInPairs) {
 }
 
 TEST_F(Driver, ToolFolderAlwaysEndsWithNul) {
-  fake.module = "C:\\";
+  // The buffer's last byte is a separator; kept, it would be the cut.
+  fake.module = "C:\\abcd\\";
   for (int i = 0; i < 300; i++) fake.module += "abc\\";
   fake.module += "talvek.exe";
   fake.module_fills_buffer = true;
   Run("C:\\p");
-  // 1023 bytes are kept; the last of them is a separator, where it is cut.
-  EXPECT_EQ(std::string(ToolFolder), fake.module.substr(0, 1022));
+  // 1023 bytes are kept, and cut at the last separator among them.
+  EXPECT_EQ(std::string(ToolFolder), fake.module.substr(0, 1019));
 }
 
 TEST_F(Driver, FolderRunOptimizesEachFileThenSaysListo) {

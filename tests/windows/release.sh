@@ -178,7 +178,10 @@ uninstall
 [ "$(ls "$program" 2>&1)" = notes.txt ] || fail "left in the folder: $(ls "$program" 2>&1)"
 [ "$(cat "$program/notes.txt" 2>/dev/null)" = "my own notes" ] || fail "the user's file changed"
 [ ! -e "$send_to/Talvek.lnk" ] || fail "the Send To shortcut is left"
-wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstall entry is left"
+# The list of entries must be read, and not name Talvek: a reg that does not
+# start must not pass for an entry taken away.
+entries=$(wine reg query "${uninstall_key%\\*}" 2>&1) && ! grep -qi talvek <<<"$entries" ||
+  fail "the uninstall entry is left, or reg did not run: $entries"
 rm -f "$program/notes.txt"
 # Left outside: the Programs folder, shared by every per-user program, and
 # the uninstaller's empty temporary copy folder, which Windows removes at
@@ -189,6 +192,7 @@ left=$(diff <(echo "$before") <(profile) | grep -v -e '/AppData/Local/Programs/T
 
 group "Uninstalling a plain installation removes its folder too"
 timeout 300 wine "$setup" /S || fail "installer status $?"
+[ -f "$program/talvek.exe" ] || fail "not installed"
 uninstall
 [ ! -e "$program" ] || fail "left: $(ls -A "$program")"
 
