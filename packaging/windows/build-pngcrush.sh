@@ -37,9 +37,11 @@ grep -q '#define ZLIB_VERSION "1.2.13' "$include/zlib.h" ||
 
 bash "$here/fetch-sources.sh" "$cache" "$work"
 # pnglibconf.h from libpng's own defaults and our options, by libpng's own
-# scripts, with the zlib the program is linked with.
+# scripts, with the zlib the program is linked with. make takes no blank in
+# a file name, so the options are copied beside libpng's own.
+cp "$here/libpng.dfa" "$work/libpng/talvek.dfa"
 make -s -C "$work/libpng" -f scripts/pnglibconf.mak CC="$cc" AWK=awk \
-  CPPFLAGS="-I$include" DFA_XTRA="$here/libpng.dfa" pnglibconf.h >"$work/pnglibconf.log" 2>&1 ||
+  CPPFLAGS="-I$include" DFA_XTRA=talvek.dfa pnglibconf.h >"$work/pnglibconf.log" 2>&1 ||
   { echo "talvek: libpng's options do not make a pnglibconf.h; see $work/pnglibconf.log" >&2; exit 1; }
 
 flags=(-O2 -I"$work/libpng" -I"$include" "$@")
