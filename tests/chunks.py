@@ -39,26 +39,31 @@ BOMB = zlib.compress(bytes(64 << 20), 9)
 PROFILE_BOMB = zlib.compress(be32(64 << 20) + PROFILE[4:132] + bytes((64 << 20) - 132), 9)
 FRAME = zlib.compress(bytes(reversed(ROWS)))
 
-KINDS = {
-    "tEXt": [chunk(b"tEXt", b"Comment\0plain text")],
+# Compressed text and profiles, each kind in an image of its own.
+COMPRESSED = {
     "zTXt": [chunk(b"zTXt", b"Comment\0\0" + zlib.compress(b"compressed text"))],
     "iTXt": [chunk(b"iTXt", b"Comment\0\1\0es\0Comentario\0" + zlib.compress("año".encode())),
              chunk(b"iTXt", b"Title\0\0\0\0\0plain international text")],
     "iCCP": [chunk(b"iCCP", b"Profile\0\0" + zlib.compress(PROFILE))],
-    "colour": [chunk(b"sRGB", b"\0"), chunk(b"gAMA", be32(45455)),
-               chunk(b"cHRM", be32(31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000))],
-    "cICP": [chunk(b"cICP", bytes((1, 13, 0, 1))), chunk(b"cLLI", be32(1000, 400)),
-             chunk(b"mDCV", struct.pack(">8H2I", 35400, 14600, 8500, 39850, 6550, 2300,
-                                        15635, 16450, 10000000, 1))],
-    "pHYs": [chunk(b"pHYs", be32(2835, 2835) + b"\1"), chunk(b"oFFs", be32(10, 20) + b"\0"),
-             chunk(b"sCAL", b"\1" + b"0.5\0" + b"0.5")],
-    "tIME": [chunk(b"tIME", struct.pack(">H5B", 2026, 12, 7, 12, 30, 0))],
-    "bKGD": [chunk(b"bKGD", struct.pack(">3H", 255, 255, 255)), chunk(b"sBIT", bytes((8, 8, 8)))],
-    "sPLT": [chunk(b"sPLT", b"Suggested\0\x08" + bytes((255, 0, 0, 255, 0, 9, 0, 0, 255, 255, 0, 3)))],
-    "eXIf": [chunk(b"eXIf", b"MM\0*" + be32(8) + b"\0\0" + be32(0))],
-    "sTER": [chunk(b"sTER", b"\0")],
-    "private": [chunk(b"prVt", b"a private chunk, safe to copy"), chunk(b"prVT", b"and one that is not")],
 }
+# Every other kind together: text, colour and HDR, size, time, background,
+# a suggested palette, Exif, stereo, and private chunks.
+OTHERS = [
+    chunk(b"tEXt", b"Comment\0plain text"),
+    chunk(b"sRGB", b"\0"), chunk(b"gAMA", be32(45455)),
+    chunk(b"cHRM", be32(31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000)),
+    chunk(b"cICP", bytes((1, 13, 0, 1))), chunk(b"cLLI", be32(1000, 400)),
+    chunk(b"mDCV", struct.pack(">8H2I", 35400, 14600, 8500, 39850, 6550, 2300,
+                               15635, 16450, 10000000, 1)),
+    chunk(b"pHYs", be32(2835, 2835) + b"\1"), chunk(b"oFFs", be32(10, 20) + b"\0"),
+    chunk(b"sCAL", b"\1" + b"0.5\0" + b"0.5"),
+    chunk(b"tIME", struct.pack(">H5B", 2026, 12, 7, 12, 30, 0)),
+    chunk(b"bKGD", struct.pack(">3H", 255, 255, 255)), chunk(b"sBIT", bytes((8, 8, 8))),
+    chunk(b"sPLT", b"Suggested\0\x08" + bytes((255, 0, 0, 255, 0, 9, 0, 0, 255, 255, 0, 3))),
+    chunk(b"eXIf", b"MM\0*" + be32(8) + b"\0\0" + be32(0)),
+    chunk(b"sTER", b"\0"),
+    chunk(b"prVt", b"a private chunk, safe to copy"), chunk(b"prVT", b"and one that is not"),
+]
 # An animation: the control chunk and the first frame's before the image
 # data, the second frame after it.
 APNG_BEFORE = [chunk(b"acTL", be32(2, 0)), chunk(b"fcTL", be32(0, SIZE, SIZE, 0, 0) + bytes((0, 1, 0, 10, 0, 0)))]
@@ -82,7 +87,7 @@ def write(folder, name, before=(), after=()):
 
 def main(folder):
     os.makedirs(folder, exist_ok=True)
-    for kind, chunks in KINDS.items():
+    for kind, chunks in list(COMPRESSED.items()) + [("others", OTHERS)]:
         write(folder, "before-" + kind, before=chunks)
         write(folder, "after-" + kind, after=chunks)
     write(folder, "animated", APNG_BEFORE, APNG_AFTER)

@@ -26,7 +26,7 @@ for image in "$work"/in/*; do
   [ ! -s "$work/out.png" ] || made=$((made + 1))
   rm -f "$work/out.png"
 done
-# Copies of all but the broken ones: the optimizer did run.
-[ "$made" -ge 90 ] || fail "copies of only $made of $(ls "$work/in" | wc -l) images"
+# A copy of every valid image at least: the optimizer did run.
+[ "$made" -ge "$(ls "$work/in" | grep -vc '^invalid-')" ] || fail "copies of only $made images"
 
 finish
