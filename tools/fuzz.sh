@@ -67,7 +67,7 @@ else
   if [ $afl -eq 0 ] && [ -s "$stats" ] && [ -z "$found" ]; then
     echo "optimizer: $(sed -n 's/^execs_done *: //p' "$stats") runs in" \
       "$(sed -n 's/^run_time *: //p' "$stats") second(s), $(ls "$scratch/seeds" | wc -l) seeds," \
-      "$(sed -n 's/^corpus_count *: //p' "$stats") inputs found"
+      "a queue of $(sed -n 's/^corpus_count *: //p' "$stats") inputs"
     passed=$((passed + 1))
   else
     echo "optimizer: FAILED"
