@@ -4,9 +4,10 @@
 # 32-bit Windows executable and both optimizers read as files, both Windows
 # builds and their zips and installers under Wine, two clean builds of the
 # release compared byte for byte; the Debian package, built, installed, used
-# and purged (as root only); then
-# all of the Linux tests again with sanitizers, and each fuzz target for a
-# bounded time (FUZZ_SECONDS, 30 by default).
+# and purged (as root only); then all of the Linux tests again with
+# sanitizers, with them the optimizer we ship built the same way and run on
+# every test image, and each fuzz target, the optimizer under afl++ among
+# them, for a bounded time (FUZZ_SECONDS, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/packages.sh
