@@ -3,9 +3,9 @@
 # folder, checks each file against the SHA-256 pinned in sources.sha256, and
 # unpacks them into a build folder: pngcrush with our own changes, and
 # libpng with Debian's patches applied. (zlib is Debian's own build of the
-# version in sources.versions, installed, not fetched.) apt runs with its own state, cache and
-# sources list under the cache folder, made from this machine's own Debian
-# entries as deb-src entries, plus Debian's development suite (where the
+# version in sources.versions, installed, not fetched.) apt runs with its
+# own state, cache and sources list under the cache folder, made from this
+# machine's own Debian entries as deb-src entries, plus Debian's development suite (where the
 # newest libpng is), so the system's apt set-up is not touched.
 # Usage: fetch-sources.sh CACHE_DIR UNPACK_DIR
 set -euo pipefail
@@ -17,57 +17,26 @@ pinned_ok() { (cd "$cache" && sha256sum --status -c "$here/sources.sha256") 2>/d
 
 # Writes into the folder $1 a sources list of deb-src entries: this
 # machine's own entries for its Debian release (those whose suite starts
-# with its code name), read from either form apt knows, the one-line
-# sources.list and the deb822 .sources files; and beside the release's own
-# archive, its development suite.
+# with its code name), as apt itself reads them from either form, the
+# one-line sources.list or deb822 .sources files; and beside the release's
+# own archive, its development suite.
 debian_sources() {
-  local release development=sid list
+  local release development=sid
   release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   [ -n "$release" ] || stop "/etc/os-release names no Debian release"
-  for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -r "$list" ] || continue
+  # apt names each archive, suite and component once per architecture.
+  apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' \
+      'Created-By: Packages' | sort -u |
     awk -v release="$release" -v development="$development" '
-      $1 == "deb" {
-        # deb [options] URI suite components...
-        i = 2; options = ""
-        if ($2 ~ /^\[/) {
-          for (; i <= NF; i++) { options = options $i " "; if ($i ~ /\]$/) { i++; break } }
+      index($2, release) == 1 { parts[$1 " " $2] = parts[$1 " " $2] " " $3 }
+      END {
+        for (entry in parts) {
+          print "deb-src " entry parts[entry]
+          split(entry, field, " ")
+          if (field[2] == release) print "deb-src " field[1] " " development " main"
         }
-        uri = $i; suite = $(i + 1); components = ""
-        for (j = i + 2; j <= NF && $j !~ /^#/; j++) components = components " " $j
-        if (index(suite, release) != 1) next
-        print "deb-src " options uri " " suite components
-        if (suite == release) print "deb-src " options uri " " development " main"
-      }' "$list"
-  done > "$1/sources.list"
-  for list in /etc/apt/sources.list.d/*.sources; do
-    [ -r "$list" ] || continue
-    awk -v release="$release" -v development="$development" '
-      BEGIN { RS = ""; FS = "\n" }
-      {
-        own = 0; archive = 0; stanza = ""; disabled = 0
-        for (i = 1; i <= NF; i++) {
-          if ($i ~ /^#/) continue
-          if ($i ~ /^Enabled:[ \t]*no/) disabled = 1
-          if ($i ~ /^Suites:/) {
-            n = split(substr($i, 8), suites, /[ \t]+/)
-            for (k = 1; k <= n; k++) {
-              if (index(suites[k], release) == 1) own = 1
-              if (suites[k] == release) archive = 1
-            }
-          }
-          stanza = stanza ($i ~ /^Types:/ ? "Types: deb-src" : $i) "\n"
-        }
-        if (!own || disabled) next
-        print stanza
-        if (archive) {
-          gsub(/\nSuites:[^\n]*/, "\nSuites: " development, stanza)
-          gsub(/\nComponents:[^\n]*/, "\nComponents: main", stanza)
-          print stanza
-        }
-      }' "$list"
-  done > "$1/sources.list.d/debian.sources"
-  grep -qs "$development" "$1/sources.list" "$1/sources.list.d/debian.sources" ||
+      }' | sort > "$1/sources.list"
+  grep -qs " $development " "$1/sources.list" ||
     stop "no Debian entry for $release in /etc/apt: build on Debian 12, or copy the files named in $here/sources.sha256 into $cache."
 }
 
@@ -79,9 +48,11 @@ flock 9
 # Debian folder, say); only the pinned files count.
 if ! pinned_ok; then
   apt=$cache/apt
+  rm -rf "$apt/etc"
   mkdir -p "$apt/etc/sources.list.d" "$apt/state/lists/partial" "$apt/cache/archives/partial"
   debian_sources "$apt/etc"
-  # The machine's own keys still vouch for the archive.
+  # The machine's own keys vouch for the archive (an entry's signed-by
+  # option is not carried over).
   options=(-o "Dir::Etc=$apt/etc" -o "Dir::State=$apt/state" -o "Dir::Cache=$apt/cache"
     -o Dir::Etc::Trusted=/etc/apt/trusted.gpg -o Dir::Etc::TrustedParts=/etc/apt/trusted.gpg.d
     -o Dir::State::status=/dev/null -o Debug::NoLocking=1 -qq)
