@@ -6,10 +6,11 @@
 # stored in them is SOURCE_DATE_EPOCH, by default the last commit's time,
 # so the same sources give the same bytes. First, every libpng advisory
 # that Debian knows of must be accounted for (advisories.sh).
-# Usage: package.sh SOURCE_DIR BUILD_DIR VERSION ARCH (win32 or win64) HOME_PAGE
+# Usage: package.sh SOURCE_DIR BUILD_DIR VERSION ARCH (win32 or win64) HOME_PAGE TRIPLE
+# TRIPLE is the build's MinGW-w64 triple, whose zlib pngcrush.bin holds.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source=$1 build=$2 version=$3 arch=$4 home_page=$5
+source=$1 build=$2 version=$3 arch=$4 home_page=$5 triple=$6
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct 2>/dev/null || true)}
 [ -n "$epoch" ] || { echo "talvek: set SOURCE_DATE_EPOCH; $source is not a git clone" >&2; exit 1; }
 export SOURCE_DATE_EPOCH=$epoch TZ=UTC LC_ALL=C
@@ -27,7 +28,6 @@ sed -e "s/@VERSION@/$version/g" -e "s/@ARCH@/$arch/g" -e "s|@HOME_PAGE@|$home_pa
 ! grep -q '@[A-Z_]*@' "$stage/README.txt" || { echo "talvek: README.txt has a placeholder left" >&2; exit 1; }
 # LICENSE.txt: Talvek's own licence, then those of what pngcrush.bin holds,
 # each from its own sources.
-zlib_header=/usr/$( [ "$arch" = win32 ] && echo i686 || echo x86_64 )-w64-mingw32/include/zlib.h
 # "NAME VERSION (in pngcrush.bin)", underlined; the version is upstream's.
 heading() {
   local line
@@ -44,7 +44,7 @@ heading() {
   heading libpng libpng1.6
   cat "$build/pngcrush-build/libpng/LICENSE"
   heading zlib libz-mingw-w64
-  sed -n '2,/^\*\//p' "$zlib_header" | sed '$d'
+  sed -n '2,/^\*\//p' "/usr/$triple/include/zlib.h" | sed '$d'
 } | sed 's/$/\r/' > "$stage/LICENSE.txt"
 
 chmod 644 "$stage"/*
@@ -62,5 +62,5 @@ defines=(-DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$build/$name-setup.exe
   -DICON="$source/resources/talvek.ico")
 [ "$arch" = win32 ] || defines+=(-DWIN64)
 makensis -V2 -NOCD "${defines[@]}" "$here/talvek.nsi"
-/usr/bin/python3 "$here/spdx.py" "$source" "$build" "$version" "$arch"
+/usr/bin/python3 "$here/spdx.py" "$source" "$build" "$version" "$arch" "$triple"
 echo "Made $build/$name.zip, $build/$name-setup.exe and $build/$name.spdx.json"

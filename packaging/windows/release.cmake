@@ -19,6 +19,7 @@ find_program(TALVEK_ZIP zip)
 add_custom_target(package
   COMMAND bash "${release_dir}/package.sh" "${PROJECT_SOURCE_DIR}"
     "${CMAKE_BINARY_DIR}" ${PROJECT_VERSION} ${release_arch} "${TALVEK_HOME_PAGE}"
+    ${release_triple}
   COMMENT "Making talvek-${PROJECT_VERSION}-${release_arch}.zip and -setup.exe"
   VERBATIM)
 add_dependencies(package talvek pngcrush_bin)

@@ -7,7 +7,7 @@ source files, the patches applied), each licence, and the SHA-256 of every
 file shipped. Everything in it comes from the pinned sources and the built
 files, and its one date is SOURCE_DATE_EPOCH, so the same sources give the
 same document.
-Usage: spdx.py SOURCE_DIR BUILD_DIR VERSION ARCH"""
+Usage: spdx.py SOURCE_DIR BUILD_DIR VERSION ARCH TRIPLE"""
 import hashlib
 import json
 import os
@@ -15,12 +15,11 @@ import re
 import sys
 import time
 
-source, build, version, arch = sys.argv[1:5]
+source, build, version, arch, triple = sys.argv[1:6]
 here = os.path.dirname(os.path.abspath(__file__))
 name = "talvek-%s-%s" % (version, arch)
 stage = os.path.join(build, "package", name)
 work = os.path.join(build, "pngcrush-build")
-triple = "i686-w64-mingw32" if arch == "win32" else "x86_64-w64-mingw32"
 NONE = "NOASSERTION"
 
 
