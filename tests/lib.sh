@@ -43,6 +43,14 @@ home_page() {
   printf 'http://%s/soft/talvek' "$(sed -n 's/^TALVEK_HOME_HOST:STRING=//p' "$1/CMakeCache.txt")"
 }
 
+# Copies into the folder $1 the images the optimizer is tried on: the
+# samples of $source, the corpus in $corpus, and the chunk-rich and hostile
+# images that chunks.py makes.
+test_images() {
+  mkdir -p "$1" && cp "$source"/examples/*.[pP][nN][gG] "$corpus"/*.png "$1" &&
+    /usr/bin/python3 "$source/tests/chunks.py" "$1"
+}
+
 # A fingerprint of every file directly in a folder, outputs aside.
 fingerprint() { (cd "$1" && find . -maxdepth 1 -type f -print0 | sort -z | xargs -0r sha256sum); }
 

@@ -41,10 +41,12 @@ elif [ ! -x "$optimizer" ]; then
   echo "optimizer: FAILED: no $optimizer; install afl++, then build the fuzz preset"
   status=1 failed=$((failed + 1))
 else
+  # The seeds: the tests' images of 2 KiB or less.
+  source=. corpus=$(bash tests/corpus.sh .)
+  . tests/lib.sh
+  test_images "$scratch/images"
   mkdir "$scratch/seeds"
-  /usr/bin/python3 tests/chunks.py "$scratch/chunks"
-  find "$(bash tests/corpus.sh .)" examples "$scratch/chunks" -name '*.[pP][nN][gG]' \
-    -size -2049c -exec cp -t "$scratch/seeds" {} +
+  find "$scratch/images" -size -2049c -exec cp -t "$scratch/seeds" {} +
   rm -rf "$findings"
   # -t 10000+: ten seconds an image before it counts as a hang, and a seed
   # that takes longer is passed over rather than ending the run.

@@ -11,8 +11,7 @@ source=$(realpath "$2")
 corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-/usr/bin/python3 "$source/tests/chunks.py" "$work/in"
-cp "$corpus"/*.png "$source"/examples/*.[pP][nN][gG] "$work/in"
+test_images "$work/in"
 # A report ends the run with this status, whatever pngcrush itself returns.
 export ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86:print_stacktrace=1
 

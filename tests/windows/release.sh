@@ -30,9 +30,8 @@ no_copy_ok=invalid-palette.png
 # A folder of the sample images, the corpus and the chunk-rich and hostile
 # images of chunks.py, and beside it what Linux's pngcrush makes of each.
 pictures() {
-  mkdir -p "$1" "$1.linux"
-  cp "$source"/examples/*.[pP][nN][gG] "$corpus"/*.png "$1"
-  /usr/bin/python3 "$source/tests/chunks.py" "$1"
+  test_images "$1"
+  mkdir -p "$1.linux"
   (cd "$1" && for name in *; do
     pngcrush -rem alla -brute -reduce "$name" "$1.linux/$name" >/dev/null 2>&1
   done)
