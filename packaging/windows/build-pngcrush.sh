@@ -44,10 +44,12 @@ make -s -C "$work/libpng" -f scripts/pnglibconf.mak CC="$cc" AWK=awk \
   CPPFLAGS="-I$include" DFA_XTRA=talvek.dfa pnglibconf.h >"$work/pnglibconf.log" 2>&1 ||
   { echo "talvek: libpng's options do not make a pnglibconf.h; see $work/pnglibconf.log" >&2; exit 1; }
 
+# Our own source beside pngcrush's: its trials side by side in workers.
+cp "$here"/pngcrush-workers.[ch] "$work/pngcrush"
 flags=(-O2 -I"$work/libpng" -I"$include" "$@")
 objects=()
 mkdir -p "$work/obj"
-for source in "$work"/pngcrush/pngcrush.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c; do
+for source in "$work"/pngcrush/pngcrush{,-workers}.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c; do
   object=$work/obj/$(basename "${source%.c}").o
   $cc "${flags[@]}" -c "$source" -o "$object"
   objects+=("$object")

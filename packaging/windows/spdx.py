@@ -112,10 +112,16 @@ def debian_patches(folder):
 
 ours = [(os.path.join(here, n), "./packaging/windows/" + n, "Our patch; its head says why")
         for n in sorted(os.listdir(here)) if n.startswith("pngcrush-") and n.endswith(".patch")]
+added = [n for n in sorted(os.listdir(here)) if n.startswith("pngcrush-") and n.endswith((".c", ".h"))]
 pngcrush = component(
     "pngcrush", "pngcrush", "LicenseRef-pngcrush",
     "Debian source package pngcrush %s, built as shipped but for our patches." % versions["pngcrush"],
     ours)
+# Our own source, compiled into pngcrush.bin beside pngcrush.c.
+for n in added:
+    relate(add_file(os.path.join(here, n), "./packaging/windows/" + n,
+                    "Our source, compiled into pngcrush.bin; the patches call it"),
+           "FILE_ADDED", pngcrush)
 libpng = component(
     "libpng", "libpng1.6", "libpng-2.0",
     "Debian source package libpng1.6 %s, with Debian's patches, built with our options "

@@ -1,0 +1,801 @@
+/* pngcrush's measuring trials side by side in worker processes: see
+ * pngcrush-workers.h for what each function does, and
+ * pngcrush-3-side-by-side.patch for how pngcrush calls them and why the
+ * copy stays the same.
+ *
+ * Written for Talvek in 2026; under pngcrush's own licence.
+ *
+ * The parent starts its workers as new processes of its own program, with
+ * the same command line, and tells each its place in the environment
+ * variable PNGCRUSH_AS_WORKER ("index count channel"). Each reports on its
+ * own pipe, one line at a time:
+ *
+ *     trial T LENGTH        a measured trial
+ *     error T MESSAGE       the libpng error that ended its trials
+ *     timers S N S N S N S N  pngcrush's four timers
+ *     end
+ *
+ * A report counts only when it is whole (every trial of the worker's share,
+ * or an error, then "end") and the worker ended normally. Whatever a worker
+ * leaves unmeasured, the parent measures itself, so a worker that fails
+ * costs time, never bytes. Only the sanitizer builds differ: there a
+ * worker's crash or sanitizer report ends the parent the same way, so that
+ * the fuzzer and the tests see it.
+ *
+ * Two settings are for tests: PNGCRUSH_WORKERS=N uses N workers whatever
+ * the processors and the image's size (1: the serial path), and
+ * PNGCRUSH_WORKER_FAULT=K makes worker K (from 1) garble its report after
+ * its first trial and end abruptly. */
+#ifdef __linux__
+#  define _GNU_SOURCE /* sched_getaffinity */
+#endif
+#include "pngcrush-workers.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifdef _WIN32
+#  include <windows.h>
+#  include <fcntl.h>
+#  include <io.h>
+#  define dup _dup
+#  define dup2 _dup2
+#  define open _open
+#  define close _close
+#  define NULL_DEVICE "NUL"
+typedef HANDLE channel_t;
+#else
+#  include <errno.h>
+#  include <fcntl.h>
+#  include <sched.h>
+#  include <signal.h>
+#  include <sys/wait.h>
+#  include <unistd.h>
+#  ifdef __linux__
+#    include <sys/prctl.h>
+#  endif
+#  define NULL_DEVICE "/dev/null"
+typedef int channel_t;
+#endif
+
+/* In the sanitizer builds a worker's crash is a finding, not a fault to
+ * work around. */
+#if defined(__SANITIZE_ADDRESS__)
+#  define CRASH_ENDS_PARENT 1
+#elif defined(__has_feature)
+#  if __has_feature(address_sanitizer)
+#    define CRASH_ENDS_PARENT 1
+#  endif
+#endif
+#ifndef CRASH_ENDS_PARENT
+#  define CRASH_ENDS_PARENT 0
+#endif
+
+#define WORKER_VARIABLE "PNGCRUSH_AS_WORKER"
+#define MAX_TRIALS 200      /* pngcrush has 178 (0 to 177) */
+#define MAX_WORKERS 64
+#define REPORT_SIZE 16384   /* a whole report is under 4 KiB */
+#define MESSAGE_SIZE 400
+
+/* Images whose raw pixels (width x height x bytes per pixel, from the
+ * header) come to less than this take the serial path: starting workers
+ * would cost more than it saves. Measured by bench/release.sh. */
+#define SIDE_BY_SIDE_MIN_BYTES 65536.0
+
+/* This process as a worker: its place, and where its report goes. */
+static int worker_index = -1, worker_count;
+static channel_t worker_channel;
+static int real_stdout = -1, real_stderr = -1;
+static int worker_fault;
+
+/* The parent's command line, to start workers with. */
+static char **saved_argv;
+
+/* The parent's merged results. */
+static unsigned long measured_length[MAX_TRIALS];
+static char measured[MAX_TRIALS];
+static unsigned long timer_seconds[WORKERS_TIMERS], timer_nanoseconds[WORKERS_TIMERS];
+static char error_message[MESSAGE_SIZE + 1];
+
+/* One worker as the parent sees it. */
+struct worker
+{
+#ifdef _WIN32
+   HANDLE process, pipe;
+#else
+   pid_t pid;
+   int pipe;
+#endif
+   int started;
+   char report[REPORT_SIZE + 1];
+   size_t length;
+   int overflow;
+   int crashed;        /* ended by a crash or a sanitizer's report */
+   int signalled;      /* ended by a signal */
+   int status;         /* its exit status, or the signal */
+   int ended_normally; /* exit status 0 */
+};
+
+static struct worker workers[MAX_WORKERS];
+
+/* ---------------------------------------------------------------------- */
+/* The platform: processors, starting a worker, its pipe and its end.      */
+
+#ifdef _WIN32
+
+/* The processors this process may run on. */
+static int processors(void)
+{
+   DWORD_PTR mine, system;
+   int count = 0;
+
+   if (!GetProcessAffinityMask(GetCurrentProcess(), &mine, &system))
+      return 1;
+   for (; mine != 0; mine &= mine - 1)
+      count++;
+   return count;
+}
+
+/* A job that ends every worker when pngcrush.bin ends, however it ends;
+ * its handle is not inherited. NULL where jobs cannot be had. */
+static HANDLE make_job(void)
+{
+   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+   HANDLE job = CreateJobObjectA(NULL, NULL);
+
+   if (job == NULL)
+      return NULL;
+   memset(&limits, 0, sizeof limits);
+   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+   if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation,
+       &limits, sizeof limits))
+   {
+      CloseHandle(job);
+      return NULL;
+   }
+   return job;
+}
+
+/* An inheritable copy of a standard handle, for the workers' output. */
+static HANDLE inheritable(DWORD which)
+{
+   HANDLE handle = GetStdHandle(which), copy;
+
+   if (handle == NULL || handle == INVALID_HANDLE_VALUE ||
+       !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(),
+       &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+      return NULL;
+   return copy;
+}
+
+static HANDLE job, worker_stdout, worker_stderr;
+
+/* Starts worker INDEX of COUNT, with no console of its own (it shares
+ * pngcrush.bin's, windowless under Talvek), below normal priority, in the
+ * job when it can be. Pipes are made uninheritable and only this worker's
+ * end is made inheritable around its own start: Windows XP has no list of
+ * the handles to inherit, and a worker holding another's pipe would keep
+ * that pipe from ever breaking. */
+static int start_worker(struct worker *w, int index, int count)
+{
+   static char command[32768];
+   char path[MAX_PATH + 1], value[64];
+   SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
+   STARTUPINFOA startup;
+   PROCESS_INFORMATION process;
+   HANDLE read_end, write_end;
+   DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+   BOOL ok;
+
+   if (length == 0 || length >= sizeof path ||
+       strlen(GetCommandLineA()) >= sizeof command ||
+       !CreatePipe(&read_end, &write_end, &attributes, REPORT_SIZE))
+      return 0;
+   strcpy(command, GetCommandLineA());
+   sprintf(value, "%d %d %lu", index, count, (unsigned long) (ULONG_PTR) write_end);
+   memset(&startup, 0, sizeof startup);
+   startup.cb = sizeof startup;
+   startup.dwFlags = STARTF_USESTDHANDLES;
+   startup.hStdOutput = worker_stdout;
+   startup.hStdError = worker_stderr;
+
+   SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+   SetEnvironmentVariableA(WORKER_VARIABLE, value);
+   ok = CreateProcessA(path, command, NULL, NULL, TRUE,
+       CREATE_SUSPENDED | BELOW_NORMAL_PRIORITY_CLASS, NULL, NULL,
+       &startup, &process);
+   SetEnvironmentVariableA(WORKER_VARIABLE, NULL);
+   /* From here the worker holds the only write end. */
+   CloseHandle(write_end);
+   if (!ok)
+   {
+      CloseHandle(read_end);
+      return 0;
+   }
+   /* Before Windows 8 a process already in a job joins no other: the
+    * worker then ends at its next report once pngcrush.bin is gone. */
+   if (job != NULL)
+      AssignProcessToJobObject(job, process.hProcess);
+   ResumeThread(process.hThread);
+   CloseHandle(process.hThread);
+   w->process = process.hProcess;
+   w->pipe = read_end;
+   return 1;
+}
+
+/* Reads what the worker sends until its pipe closes; returns the bytes
+ * read into BUFFER, 0 at the end. */
+static long read_some(struct worker *w, char *buffer, size_t size)
+{
+   DWORD got;
+
+   if (!ReadFile(w->pipe, buffer, (DWORD) size, &got, NULL))
+      return 0;
+   return (long) got;
+}
+
+/* Waits for the worker to end, and notes how it ended. */
+static void await_worker(struct worker *w)
+{
+   DWORD code = 1;
+
+   CloseHandle(w->pipe);
+   WaitForSingleObject(w->process, INFINITE);
+   GetExitCodeProcess(w->process, &code);
+   CloseHandle(w->process);
+   w->status = (int) code;
+   w->ended_normally = code == 0;
+   w->crashed = 0;
+}
+
+/* The parent's set-up and tidying around its workers. */
+static void workers_begin(void)
+{
+   job = make_job();
+   worker_stdout = inheritable(STD_OUTPUT_HANDLE);
+   worker_stderr = inheritable(STD_ERROR_HANDLE);
+}
+
+static void workers_end(void)
+{
+   if (worker_stdout != NULL)
+      CloseHandle(worker_stdout);
+   if (worker_stderr != NULL)
+      CloseHandle(worker_stderr);
+   if (job != NULL)
+      CloseHandle(job);
+   job = worker_stdout = worker_stderr = NULL;
+}
+
+/* The worker's side: its channel from the number the parent gave, and
+ * writing to it. A write fails once the parent is gone: the worker ends. */
+static channel_t channel_from(unsigned long number)
+{
+   return (HANDLE) (ULONG_PTR) number;
+}
+
+static void send_text(const char *text)
+{
+   DWORD done, length = (DWORD) strlen(text);
+
+   if (!WriteFile(worker_channel, text, length, &done, NULL) || done != length)
+      ExitProcess(1);
+}
+
+/* Ends this worker at once, as a crash or Task Manager would. */
+static void end_abruptly(void)
+{
+   TerminateProcess(GetCurrentProcess(), 9);
+}
+
+#else /* POSIX */
+
+static int processors(void)
+{
+#ifdef __linux__
+   cpu_set_t set;
+
+   if (sched_getaffinity(0, sizeof set, &set) == 0)
+      return CPU_COUNT(&set);
+#endif
+   return (int) sysconf(_SC_NPROCESSORS_ONLN);
+}
+
+/* Starts worker INDEX of COUNT: this program again, on the same command
+ * line. Its pipe's read end, and every other worker's, is closed on exec;
+ * on Linux the worker is killed when the parent ends. */
+static int start_worker(struct worker *w, int index, int count)
+{
+   int ends[2];
+   pid_t parent = getpid(), pid;
+
+   if (pipe(ends) != 0)
+      return 0;
+   fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+   fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+   pid = fork();
+   if (pid == 0)
+   {
+      char value[64];
+
+#ifdef __linux__
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent)
+         _exit(1);
+#endif
+      fcntl(ends[1], F_SETFD, 0);
+      sprintf(value, "%d %d %d", index, count, ends[1]);
+      setenv(WORKER_VARIABLE, value, 1);
+#ifdef __linux__
+      execv("/proc/self/exe", saved_argv);
+#endif
+      execvp(saved_argv[0], saved_argv);
+      _exit(127);
+   }
+   close(ends[1]);
+   if (pid < 0)
+   {
+      close(ends[0]);
+      return 0;
+   }
+   (void) parent;
+   w->pid = pid;
+   w->pipe = ends[0];
+   return 1;
+}
+
+static long read_some(struct worker *w, char *buffer, size_t size)
+{
+   ssize_t got;
+
+   do
+      got = read(w->pipe, buffer, size);
+   while (got < 0 && errno == EINTR);
+   return got < 0 ? 0 : (long) got;
+}
+
+static void await_worker(struct worker *w)
+{
+   int status = 0;
+
+   close(w->pipe);
+   while (waitpid(w->pid, &status, 0) < 0 && errno == EINTR)
+      ;
+   w->ended_normally = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+   if (WIFSIGNALED(status))
+   {
+      int signal_number = WTERMSIG(status);
+
+      w->signalled = 1;
+      w->status = signal_number;
+      /* Killed from outside, or by a broken pipe, is not a crash. */
+      w->crashed = signal_number != SIGKILL && signal_number != SIGTERM &&
+          signal_number != SIGINT && signal_number != SIGPIPE;
+   }
+   else
+   {
+      w->status = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+      /* A sanitizer's report ends the process with a status of its own. */
+      w->crashed = w->status != 0;
+   }
+}
+
+static void workers_begin(void)
+{
+}
+
+static void workers_end(void)
+{
+}
+
+static channel_t channel_from(unsigned long number)
+{
+   return (int) number;
+}
+
+static void send_text(const char *text)
+{
+   size_t length = strlen(text);
+
+   while (length > 0)
+   {
+      ssize_t done = write(worker_channel, text, length);
+
+      if (done < 0 && errno == EINTR)
+         continue;
+      if (done <= 0)
+         _exit(1);
+      text += done;
+      length -= (size_t) done;
+   }
+}
+
+static void end_abruptly(void)
+{
+   raise(SIGKILL);
+}
+
+#endif
+
+/* ---------------------------------------------------------------------- */
+/* The worker's side.                                                      */
+
+void workers_startup(int argc, char **argv)
+{
+   const char *place = getenv(WORKER_VARIABLE), *fault;
+   unsigned long number;
+   int index, count, quiet;
+
+   saved_argv = (char **) malloc((size_t) (argc + 1) * sizeof *saved_argv);
+   if (saved_argv != NULL)
+   {
+      memcpy(saved_argv, argv, (size_t) argc * sizeof *saved_argv);
+      saved_argv[argc] = NULL;
+   }
+   if (place == NULL || sscanf(place, "%d %d %lu", &index, &count, &number) != 3 ||
+       index < 0 || count < 2 || count > MAX_WORKERS || index >= count)
+      return;
+   worker_index = index;
+   worker_count = count;
+   worker_channel = channel_from(number);
+   fault = getenv("PNGCRUSH_WORKER_FAULT");
+   worker_fault = fault != NULL && atoi(fault) == index + 1;
+   /* The parent has said all that comes before the measuring trials. */
+   fflush(stdout);
+   fflush(stderr);
+   real_stdout = dup(1);
+   real_stderr = dup(2);
+   quiet = open(NULL_DEVICE, O_WRONLY);
+   if (quiet >= 0)
+   {
+      dup2(quiet, 1);
+      dup2(quiet, 2);
+      close(quiet);
+   }
+}
+
+int workers_is_worker(void)
+{
+   return worker_index >= 0;
+}
+
+/* The measuring trials are shared out in turn: the first trial to worker
+ * 0, the next to worker 1, and so on, so that each gets some of every kind
+ * of method. Gives the owner of each trial from 1 to last_method - 1, or
+ * -1 for a trial not tried, and the number of trials to measure. */
+static int share_out(const int *try_method, int last_method, int count, int *owner)
+{
+   int trial, position = 0;
+
+   for (trial = 0; trial < MAX_TRIALS; trial++)
+      owner[trial] = -1;
+   for (trial = 1; trial < last_method && trial < MAX_TRIALS; trial++)
+      if (try_method[trial] == 0)
+         owner[trial] = count > 0 ? position++ % count : position++;
+   return position;
+}
+
+void workers_share(int *try_method, int last_method)
+{
+   int owner[MAX_TRIALS], trial;
+
+   if (worker_index < 0)
+      return;
+   share_out(try_method, last_method, worker_count, owner);
+   for (trial = 1; trial < last_method && trial < MAX_TRIALS; trial++)
+      if (owner[trial] != worker_index)
+         try_method[trial] = 1;
+   fflush(stdout);
+   fflush(stderr);
+   if (real_stdout >= 0)
+      dup2(real_stdout, 1);
+   if (real_stderr >= 0)
+      dup2(real_stderr, 2);
+}
+
+void workers_report(int trial, unsigned long length)
+{
+   char line[64];
+
+   if (worker_index < 0)
+      return;
+   sprintf(line, "trial %d %lu\n", trial, length);
+   send_text(line);
+   if (worker_fault)
+   {
+      send_text("garbled\n");
+      end_abruptly();
+   }
+}
+
+/* Ends a worker whose report is sent. */
+static void end_worker(void)
+{
+   send_text("end\n");
+   fflush(stdout);
+   fflush(stderr);
+   exit(0);
+}
+
+void workers_report_error(int trial, const char *message)
+{
+   char line[MESSAGE_SIZE + 32];
+   size_t at;
+
+   if (worker_index < 0)
+      return;
+   sprintf(line, "error %d ", trial);
+   at = strlen(line);
+   for (; message != NULL && *message != '\0' && at < sizeof line - 2; message++)
+      line[at++] = (unsigned char) *message < ' ' ? ' ' : *message;
+   line[at++] = '\n';
+   line[at] = '\0';
+   send_text(line);
+   end_worker();
+}
+
+void workers_finish(const unsigned long *seconds, const unsigned long *nanoseconds)
+{
+   char line[256];
+   int i;
+
+   if (worker_index < 0)
+      return;
+   strcpy(line, "timers");
+   for (i = 0; i < WORKERS_TIMERS; i++)
+      sprintf(line + strlen(line), " %lu %lu", seconds[i], nanoseconds[i]);
+   strcat(line, "\n");
+   send_text(line);
+   end_worker();
+}
+
+/* ---------------------------------------------------------------------- */
+/* The parent's side.                                                      */
+
+/* The raw size of the image's pixels, from its header: width x height x
+ * bytes per pixel. 0 when the file does not start as a PNG file does. */
+static double image_bytes(const char *name)
+{
+   static const unsigned char signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+   unsigned char head[26];
+   double width, height, channels;
+   FILE *file = fopen(name, "rb");
+   size_t got = 0;
+
+   if (file != NULL)
+   {
+      got = fread(head, 1, sizeof head, file);
+      fclose(file);
+   }
+   if (got != sizeof head || memcmp(head, signature, 8) != 0 ||
+       memcmp(head + 12, "IHDR", 4) != 0)
+      return 0;
+   width = (double) ((unsigned long) head[16] << 24 | (unsigned long) head[17] << 16 |
+       (unsigned long) head[18] << 8 | head[19]);
+   height = (double) ((unsigned long) head[20] << 24 | (unsigned long) head[21] << 16 |
+       (unsigned long) head[22] << 8 | head[23]);
+   switch (head[25])
+   {
+      case 0: case 3: channels = 1; break;
+      case 4: channels = 2; break;
+      case 2: channels = 3; break;
+      case 6: channels = 4; break;
+      default: return 0;
+   }
+   return width * height * channels * head[24] / 8;
+}
+
+/* How many workers to start for TRIALS trials of the image IN_NAME. */
+static int workers_wanted(int trials, const char *in_name)
+{
+   const char *forced = getenv("PNGCRUSH_WORKERS");
+   int count;
+
+   if (forced != NULL && *forced != '\0')
+      count = atoi(forced);
+   else if (image_bytes(in_name) < SIDE_BY_SIDE_MIN_BYTES)
+      return 1;
+   else
+      count = processors();
+   if (count > MAX_WORKERS)
+      count = MAX_WORKERS;
+   return count < trials ? count : trials;
+}
+
+/* Reads a report to its end, into the worker's buffer as far as it goes. */
+static void read_report(struct worker *w)
+{
+   char spill[4096];
+   long got;
+
+   for (;;)
+   {
+      if (w->length < REPORT_SIZE)
+         got = read_some(w, w->report + w->length, REPORT_SIZE - w->length);
+      else
+      {
+         got = read_some(w, spill, sizeof spill);
+         w->overflow |= got > 0;
+      }
+      if (got <= 0)
+         break;
+      if (w->length < REPORT_SIZE)
+         w->length += (size_t) got;
+   }
+   w->report[w->length] = '\0';
+}
+
+/* Adds a time in seconds and nanoseconds to another. */
+static void add_time(unsigned long *seconds, unsigned long *nanoseconds,
+    unsigned long more_seconds, unsigned long more_nanoseconds)
+{
+   *nanoseconds += more_nanoseconds % 1000000000;
+   *seconds += more_seconds + more_nanoseconds / 1000000000 + *nanoseconds / 1000000000;
+   *nanoseconds %= 1000000000;
+}
+
+/* Checks worker INDEX's report against its share (OWNER) and, when it is
+ * whole, takes its lengths, timers and error. Returns 1 when it was
+ * taken. */
+static int take_report(struct worker *w, int index, const int *owner, int last_method,
+    int *error_trial)
+{
+   unsigned long length[MAX_TRIALS], seconds[WORKERS_TIMERS], nanoseconds[WORKERS_TIMERS];
+   char seen[MAX_TRIALS], message[MESSAGE_SIZE + 1];
+   char *line = w->report, *next;
+   int trial, error_at = -1, ended = 0, i;
+
+   if (!w->ended_normally || w->overflow)
+      return 0;
+   memset(seen, 0, sizeof seen);
+   memset(seconds, 0, sizeof seconds);
+   memset(nanoseconds, 0, sizeof nanoseconds);
+   message[0] = '\0';
+   for (; *line != '\0'; line = next)
+   {
+      int used = 0;
+
+      next = strchr(line, '\n');
+      if (next == NULL || ended)
+         return 0;
+      *next++ = '\0';
+      if (sscanf(line, "trial %d %lu%n", &trial, &length[0], &used) == 2 &&
+          line[used] == '\0')
+      {
+         if (trial < 1 || trial >= last_method || trial >= MAX_TRIALS ||
+             owner[trial] != index || seen[trial])
+            return 0;
+         seen[trial] = 1;
+         length[trial] = length[0];
+      }
+      else if (sscanf(line, "error %d %n", &trial, &used) == 1 && used > 0 &&
+          error_at < 0 && trial >= 1 && trial < last_method && trial < MAX_TRIALS &&
+          owner[trial] == index)
+      {
+         error_at = trial;
+         strncpy(message, line + used, MESSAGE_SIZE);
+         message[MESSAGE_SIZE] = '\0';
+      }
+      else if (sscanf(line, "timers %lu %lu %lu %lu %lu %lu %lu %lu%n",
+          &seconds[0], &nanoseconds[0], &seconds[1], &nanoseconds[1],
+          &seconds[2], &nanoseconds[2], &seconds[3], &nanoseconds[3], &used) == 8 &&
+          line[used] == '\0')
+         ;
+      else if (strcmp(line, "end") == 0)
+         ended = 1;
+      else
+         return 0;
+   }
+   if (!ended)
+      return 0;
+   /* Every trial of the share, unless an error ended them. */
+   for (trial = 1; error_at < 0 && trial < last_method && trial < MAX_TRIALS; trial++)
+      if (owner[trial] == index && !seen[trial])
+         return 0;
+   for (trial = 1; trial < last_method && trial < MAX_TRIALS; trial++)
+      if (seen[trial])
+      {
+         measured[trial] = 1;
+         measured_length[trial] = length[trial];
+      }
+   for (i = 0; i < WORKERS_TIMERS; i++)
+      add_time(&timer_seconds[i], &timer_nanoseconds[i], seconds[i], nanoseconds[i]);
+   if (error_at >= 0 && (*error_trial < 0 || error_at < *error_trial))
+   {
+      *error_trial = error_at;
+      strcpy(error_message, message);
+   }
+   return 1;
+}
+
+/* In the sanitizer builds: ends the parent as the worker ended, by the
+ * same signal or with the same status. */
+static void end_as(const struct worker *w)
+{
+#ifndef _WIN32
+   fprintf(stderr, "pngcrush: a worker ended by %s %d\n",
+       w->signalled ? "signal" : "status", w->status);
+   fflush(stdout);
+   fflush(stderr);
+   if (w->signalled)
+   {
+      signal(w->status, SIG_DFL);
+      raise(w->status);
+   }
+   _exit(w->status & 0xff ? w->status & 0xff : 1);
+#else
+   (void) w;
+#endif
+}
+
+int workers_measure(const char *in_name, int *try_method, int last_method,
+    const char **error_text, int *error_trial)
+{
+   int owner[MAX_TRIALS], trials, count, started = 0, index, trial;
+
+   *error_trial = -1;
+   if (worker_index >= 0 || saved_argv == NULL)
+      return WORKERS_SERIAL;
+   trials = share_out(try_method, last_method, 0, owner);
+   count = workers_wanted(trials, in_name);
+   if (count < 2)
+      return WORKERS_SERIAL;
+   share_out(try_method, last_method, count, owner);
+   memset(measured, 0, sizeof measured);
+   memset(timer_seconds, 0, sizeof timer_seconds);
+   memset(timer_nanoseconds, 0, sizeof timer_nanoseconds);
+
+   fflush(stdout);
+   fflush(stderr);
+   workers_begin();
+   for (index = 0; index < count; index++)
+   {
+      memset(&workers[index], 0, sizeof workers[index]);
+      workers[index].started = start_worker(&workers[index], index, count);
+      started += workers[index].started;
+   }
+   /* A report is small enough for the pipe to hold it whole, so reading
+    * one pipe after another keeps no worker waiting. */
+   for (index = 0; index < count; index++)
+   {
+      struct worker *w = &workers[index];
+
+      if (!w->started)
+         continue;
+      read_report(w);
+      await_worker(w);
+      if (CRASH_ENDS_PARENT && w->crashed)
+         end_as(w);
+      take_report(w, index, owner, last_method, error_trial);
+   }
+   workers_end();
+   if (started == 0)
+      return WORKERS_SERIAL;
+   if (*error_trial >= 0)
+   {
+      *error_text = error_message;
+      return WORKERS_ERROR;
+   }
+   /* What the workers measured is not measured again. */
+   for (trial = 1; trial < last_method && trial < MAX_TRIALS; trial++)
+      if (measured[trial])
+         try_method[trial] = 1;
+   return WORKERS_MEASURED;
+}
+
+int workers_length(int trial, unsigned long *length)
+{
+   if (trial < 0 || trial >= MAX_TRIALS || !measured[trial])
+      return 0;
+   *length = measured_length[trial];
+   return 1;
+}
+
+void workers_add_timers(unsigned long *seconds, unsigned long *nanoseconds)
+{
+   int i;
+
+   for (i = 0; i < WORKERS_TIMERS; i++)
+      add_time(&seconds[i], &nanoseconds[i], timer_seconds[i], timer_nanoseconds[i]);
+}

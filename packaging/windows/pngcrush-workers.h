@@ -1,0 +1,60 @@
+/* pngcrush's measuring trials side by side in worker processes.
+ *
+ * Written for Talvek in 2026 and compiled into its pngcrush.bin, with
+ * pngcrush-3-side-by-side.patch, which calls these functions and explains
+ * why the copy stays byte for byte the one of the serial run.
+ *
+ * A worker is pngcrush.bin started again, on the same command line, by
+ * pngcrush.bin itself. It runs exactly what the parent ran up to the first
+ * measuring trial (the options, the measuring pass and trial 0), quietly,
+ * then its own share of the measuring trials, and reports each trial's
+ * length to the parent through a pipe. It never writes the copy. */
+#ifndef PNGCRUSH_WORKERS_H
+#define PNGCRUSH_WORKERS_H
+
+/* What workers_measure did. */
+#define WORKERS_SERIAL   0 /* nothing: the trials run one after another */
+#define WORKERS_MEASURED 1 /* workers_length() has lengths; try_method marks
+                              the trials left for the parent to measure */
+#define WORKERS_ERROR    2 /* a worker met a libpng error (its message is
+                              given back); no trial may follow */
+
+/* pngcrush's timers (total, decode, encode, other), as seconds and
+ * nanoseconds, passed from the workers to the parent. */
+#define WORKERS_TIMERS 4
+
+/* Called first in main(): remembers the command line for the workers, and
+ * in a worker, silences its output until its own trials begin. */
+void workers_startup(int argc, char **argv);
+
+/* Nonzero in a worker. */
+int workers_is_worker(void);
+
+/* Worker: marks every measuring trial outside its share as not to be tried
+ * (try_method[trial] = 1), and lets its output through again. */
+void workers_share(int *try_method, int last_method);
+
+/* Worker: reports one measured trial, the length it came to. */
+void workers_report(int trial, unsigned long length);
+
+/* Worker: reports the libpng error that ended its trials, and ends. */
+void workers_report_error(int trial, const char *message);
+
+/* Worker: reports its timers once its share is measured, and ends. */
+void workers_finish(const unsigned long *seconds, const unsigned long *nanoseconds);
+
+/* Parent, before its first measuring trial: measures the trials whose
+ * try_method is 0, from 1 to last_method - 1, in workers, when there is
+ * more than one processor to be had (or PNGCRUSH_WORKERS asks for more than
+ * one) and the image named in_name is large enough to be worth it. The
+ * trials that a failing worker leaves unmeasured stay for the parent. */
+int workers_measure(const char *in_name, int *try_method, int last_method,
+    const char **error_trial_message, int *error_trial);
+
+/* Parent: the length the workers measured for a trial, if they did. */
+int workers_length(int trial, unsigned long *length);
+
+/* Parent: adds the workers' timers to the ones given. */
+void workers_add_timers(unsigned long *seconds, unsigned long *nanoseconds);
+
+#endif
