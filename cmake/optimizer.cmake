@@ -7,7 +7,8 @@ set(TALVEK_SOURCES_CACHE "${PROJECT_SOURCE_DIR}/build/sources" CACHE PATH
   "Where the Debian sources of pngcrush, libpng and zlib are downloaded and kept")
 set(optimizer_dir "${PROJECT_SOURCE_DIR}/packaging/windows")
 file(GLOB optimizer_inputs CONFIGURE_DEPENDS "${optimizer_dir}/*.sh"
-  "${optimizer_dir}/*.patch" "${optimizer_dir}/libpng.dfa" "${optimizer_dir}/sources.*")
+  "${optimizer_dir}/*.patch" "${optimizer_dir}/*.[ch]" "${optimizer_dir}/libpng.dfa"
+  "${optimizer_dir}/sources.*")
 
 # talvek_optimizer(TARGET OUTPUT WORK BUILD_FOR [ENV NAME=VALUE...] [FLAGS FLAG...])
 # builds OUTPUT, for a MinGW-w64 triple or "native", in the folder WORK,

@@ -7,7 +7,7 @@
  *
  * The parent starts its workers as new processes of its own program, with
  * the same command line, and tells each its place in the environment
- * variable PNGCRUSH_AS_WORKER ("index count channel"). Each reports on its
+ * variable PNGCRUSH_AS_WORKER ("worker INDEX COUNT CHANNEL"). Each reports on its
  * own pipe, one line at a time:
  *
  *     trial T LENGTH        a measured trial
@@ -193,7 +193,7 @@ static int start_worker(struct worker *w, int index, int count)
        !CreatePipe(&read_end, &write_end, &attributes, REPORT_SIZE))
       return 0;
    strcpy(command, GetCommandLineA());
-   sprintf(value, "%d %d %lu", index, count, (unsigned long) (ULONG_PTR) write_end);
+   sprintf(value, "worker %d %d %lu", index, count, (unsigned long) (ULONG_PTR) write_end);
    memset(&startup, 0, sizeof startup);
    startup.cb = sizeof startup;
    startup.dwFlags = STARTF_USESTDHANDLES;
@@ -325,7 +325,7 @@ static int start_worker(struct worker *w, int index, int count)
          _exit(1);
 #endif
       fcntl(ends[1], F_SETFD, 0);
-      sprintf(value, "%d %d %d", index, count, ends[1]);
+      sprintf(value, "worker %d %d %d", index, count, ends[1]);
       setenv(WORKER_VARIABLE, value, 1);
 #ifdef __linux__
       execv("/proc/self/exe", saved_argv);
@@ -418,14 +418,32 @@ static void end_abruptly(void)
 
 #endif
 
+/* Reads COUNT numbers, each after one blank, from TEXT; REST is what
+ * follows them. Returns 1 when all are there. */
+static int numbers(const char *text, unsigned long *values, int count, const char **rest)
+{
+   char *end;
+   int i;
+
+   for (i = 0; i < count; i++)
+   {
+      if (text[0] != ' ' || text[1] < '0' || text[1] > '9')
+         return 0;
+      values[i] = strtoul(text + 1, &end, 10);
+      text = end;
+   }
+   *rest = text;
+   return 1;
+}
+
 /* ---------------------------------------------------------------------- */
 /* The worker's side.                                                      */
 
 void workers_startup(int argc, char **argv)
 {
-   const char *place = getenv(WORKER_VARIABLE), *fault;
-   unsigned long number;
-   int index, count, quiet;
+   const char *place = getenv(WORKER_VARIABLE), *fault, *rest;
+   unsigned long value[3];
+   int quiet;
 
    saved_argv = (char **) malloc((size_t) (argc + 1) * sizeof *saved_argv);
    if (saved_argv != NULL)
@@ -433,14 +451,15 @@ void workers_startup(int argc, char **argv)
       memcpy(saved_argv, argv, (size_t) argc * sizeof *saved_argv);
       saved_argv[argc] = NULL;
    }
-   if (place == NULL || sscanf(place, "%d %d %lu", &index, &count, &number) != 3 ||
-       index < 0 || count < 2 || count > MAX_WORKERS || index >= count)
+   if (place == NULL || strncmp(place, "worker", 6) != 0 ||
+       !numbers(place + 6, value, 3, &rest) || *rest != '\0' ||
+       value[1] < 2 || value[1] > MAX_WORKERS || value[0] >= value[1])
       return;
-   worker_index = index;
-   worker_count = count;
-   worker_channel = channel_from(number);
+   worker_index = (int) value[0];
+   worker_count = (int) value[1];
+   worker_channel = channel_from(value[2]);
    fault = getenv("PNGCRUSH_WORKER_FAULT");
-   worker_fault = fault != NULL && atoi(fault) == index + 1;
+   worker_fault = fault != NULL && atoi(fault) == worker_index + 1;
    /* The parent has said all that comes before the measuring trials. */
    fflush(stdout);
    fflush(stderr);
@@ -643,7 +662,9 @@ static int take_report(struct worker *w, int index, const int *owner, int last_m
 {
    unsigned long length[MAX_TRIALS], seconds[WORKERS_TIMERS], nanoseconds[WORKERS_TIMERS];
    char seen[MAX_TRIALS], message[MESSAGE_SIZE + 1];
+   unsigned long value[2 * WORKERS_TIMERS];
    char *line = w->report, *next;
+   const char *rest;
    int trial, error_at = -1, ended = 0, i;
 
    if (!w->ended_normally || w->overflow)
@@ -654,34 +675,35 @@ static int take_report(struct worker *w, int index, const int *owner, int last_m
    message[0] = '\0';
    for (; *line != '\0'; line = next)
    {
-      int used = 0;
-
       next = strchr(line, '\n');
       if (next == NULL || ended)
          return 0;
       *next++ = '\0';
-      if (sscanf(line, "trial %d %lu%n", &trial, &length[0], &used) == 2 &&
-          line[used] == '\0')
+      if (strncmp(line, "trial", 5) == 0 && numbers(line + 5, value, 2, &rest) &&
+          *rest == '\0')
       {
-         if (trial < 1 || trial >= last_method || trial >= MAX_TRIALS ||
-             owner[trial] != index || seen[trial])
+         trial = (int) value[0];
+         if (value[0] >= MAX_TRIALS || trial < 1 || trial >= last_method ||
+             owner[trial] != index || seen[trial] || value[1] > 0xffffffffUL)
             return 0;
          seen[trial] = 1;
-         length[trial] = length[0];
+         length[trial] = value[1];
       }
-      else if (sscanf(line, "error %d %n", &trial, &used) == 1 && used > 0 &&
-          error_at < 0 && trial >= 1 && trial < last_method && trial < MAX_TRIALS &&
-          owner[trial] == index)
+      else if (strncmp(line, "error", 5) == 0 && numbers(line + 5, value, 1, &rest) &&
+          *rest == ' ' && error_at < 0 && value[0] < MAX_TRIALS &&
+          value[0] >= 1 && (int) value[0] < last_method && owner[value[0]] == index)
       {
-         error_at = trial;
-         strncpy(message, line + used, MESSAGE_SIZE);
+         error_at = (int) value[0];
+         strncpy(message, rest + 1, MESSAGE_SIZE);
          message[MESSAGE_SIZE] = '\0';
       }
-      else if (sscanf(line, "timers %lu %lu %lu %lu %lu %lu %lu %lu%n",
-          &seconds[0], &nanoseconds[0], &seconds[1], &nanoseconds[1],
-          &seconds[2], &nanoseconds[2], &seconds[3], &nanoseconds[3], &used) == 8 &&
-          line[used] == '\0')
-         ;
+      else if (strncmp(line, "timers", 6) == 0 &&
+          numbers(line + 6, value, 2 * WORKERS_TIMERS, &rest) && *rest == '\0')
+         for (i = 0; i < WORKERS_TIMERS; i++)
+         {
+            seconds[i] = value[2 * i];
+            nanoseconds[i] = value[2 * i + 1];
+         }
       else if (strcmp(line, "end") == 0)
          ended = 1;
       else

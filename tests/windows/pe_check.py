@@ -25,8 +25,8 @@ ALLOWED = {
     "MSVCRT.DLL": {"_errno", "_vsnprintf", "_vscprintf", "free", "malloc",
                    "realloc", "strcmp", "strlen", "memcpy", "memset"},
 }
-# What the optimizer's C runtime start-up and stdio need from KERNEL32; all
-# of them are in XP. Anything else (a Vista function, a DLL of libgcc,
+# What the optimizer's C runtime start-up and stdio need from KERNEL32, and
+# what its workers need; all of them are in XP. Anything else (a Vista function, a DLL of libgcc,
 # libwinpthread or the UCRT) means the static link went wrong.
 OPTIMIZER_KERNEL32 = {
     "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary",
@@ -34,7 +34,16 @@ OPTIMIZER_KERNEL32 = {
     "GetStartupInfoA", "InitializeCriticalSection", "IsDBCSLeadByteEx",
     "LeaveCriticalSection", "LoadLibraryA", "MultiByteToWideChar",
     "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect",
-    "VirtualQuery", "WideCharToMultiByte"}
+    "VirtualQuery", "WideCharToMultiByte",
+    # Its trials side by side in workers: processes, pipes and a job, all
+    # in Windows 2000 or XP (GetProcessAffinityMask, not the processor
+    # count functions of Windows 7).
+    "AssignProcessToJobObject", "CloseHandle", "CreateJobObjectA", "CreatePipe",
+    "CreateProcessA", "DuplicateHandle", "ExitProcess", "GetCommandLineA",
+    "GetCurrentProcess", "GetExitCodeProcess", "GetModuleFileNameA",
+    "GetProcessAffinityMask", "GetStdHandle", "ReadFile", "ResumeThread",
+    "SetEnvironmentVariableA", "SetHandleInformation", "SetInformationJobObject",
+    "TerminateProcess", "WaitForSingleObject", "WriteFile"}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 failures = []
 
