@@ -5,8 +5,10 @@
 # stand-in optimizer of the tests, which only copies, and what Wine takes to
 # start one program that does nothing; talvek starts one optimizer per file.
 # Then what a user waits for one image: pngcrush as talvek runs it, on an
-# icon, a screenshot and a photo, Debian's build against the win64 one
-# (medians of RUNS runs, at most 3).
+# icon, a screenshot and a photo, wall and CPU time (medians of RUNS runs,
+# at most 3): Debian's build, and ours, natively and the win64 one under
+# Wine, each on one worker and on as many as there are processors, with the
+# ratio of the two and the path each took.
 # Usage: bench/release.sh [RUNS]   (after tools/test.sh, or the linux and
 # win64 presets with the win32 and win64 package targets)
 set -euo pipefail
@@ -88,23 +90,58 @@ convert -size 2560x1600 gradient:'#2d5f8b-#6a9fc9' \
   -fill '#202020' -draw "$(words 161 201 28)" -draw "$(words 1081 461 29)" \
   -fill '#e8e8e8' -draw 'rectangle 0,1540 2560,1600' -resize 50% -depth 8 -strip "$images/screenshot.png"
 convert -size 1024x768 -seed 7 plasma:fractal -depth 8 -strip "$images/photo.png"
-# Wall and CPU seconds of one optimizer run, as "wall cpu".
+# The optimizer built from our sources for this machine, without
+# sanitizers, to time its workers natively.
+native=$work/native
+bash packaging/windows/build-pngcrush.sh native "${TALVEK_SOURCES_CACHE:-build/sources}" \
+  "$native" "$native/pngcrush-native" >"$work/native.log" 2>&1 ||
+  { echo "the native optimizer did not build; see $work/native.log"; exit 1; }
+# Wall and CPU seconds of one optimizer run, as "wall cpu". The CPU time is
+# the whole machine's, from /proc/stat, so that the workers and Wine's own
+# processes count too: run the bench on an idle machine.
+busy() { awk '/^cpu / { print $2 + $3 + $4 + $7 + $8 + $9 }' /proc/stat; }
 crush() {
-  (cd "$images" && /usr/bin/time -f '%e %U %S' "$@" -rem alla -brute -reduce "$name" out.png \
-    2>&1 >/dev/null | tail -1 | awk '{printf "%s %.2f\n", $1, $2 + $3}')
+  local start cpu
+  start=$(now) cpu=$(busy)
+  (cd "$images" && "$@" -rem alla -brute -reduce "$name" out.png >/dev/null 2>&1)
+  awk -v us=$(($(now) - start)) -v ticks=$(($(busy) - cpu)) -v hz="$(getconf CLK_TCK)" \
+    'BEGIN { printf "%.2f %.2f\n", us / 1e6, ticks / hz }'
+  rm -f "$images/out.png"
+}
+# Which path an optimizer took on the image: the workers it says it used.
+path() {
+  (cd "$images" && "$@" -v -rem alla -brute -reduce "$name" out.png 2>&1) |
+    sed -n 's/.*side by side in \([0-9]*\) workers.*/\1 workers/p' | grep . || echo serial
   rm -f "$images/out.png"
 }
 image_runs=$((runs < 3 ? runs : 3))
 echo
-row "One image, pngcrush -brute (seconds)" "Linux build" "win64, Wine"
-row "----------------------------------------" "--------------" "--------------"
+printf '| %-44s | %8s | %8s | %9s | %-9s |\n' "One image, pngcrush -brute, median of $image_runs" \
+  "wall (s)" "CPU (s)" "wall, to" "path"
+printf '| %-44s | %8s | %8s | %9s | %-9s |\n' "" "" "" "1 worker" ""
+printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..46})" ---------- ---------- ----------- -----------
 for name in icon.png screenshot.png photo.png; do
-  : > "$work/t-native"; : > "$work/t-windows"
-  for ((i = 0; i < image_runs; i++)); do
-    crush pngcrush >> "$work/t-native"
-    crush wine "$work/win/pngcrush.bin" >> "$work/t-windows"
+  printf '| %-44s | %8s | %8s | %9s | %-9s |\n' \
+    "$name, $(identify -format %wx%h "$images/$name"), $(stat -c %s "$images/$name") bytes" "" "" "" ""
+  for build in "Debian's pngcrush:pngcrush" \
+      "ours, native, 1 worker:env PNGCRUSH_WORKERS=1 $native/pngcrush-native" \
+      "ours, native, as many as processors:$native/pngcrush-native" \
+      "win64 under Wine, 1 worker:env PNGCRUSH_WORKERS=1 wine $work/win/pngcrush.bin" \
+      "win64 under Wine, as many as processors:wine $work/win/pngcrush.bin"; do
+    label=${build%%:*} command=${build#*:}
+    : > "$work/t-image"
+    for ((i = 0; i < image_runs; i++)); do
+      # shellcheck disable=SC2086
+      crush $command >> "$work/t-image"
+    done
+    wall=$(cut -d' ' -f1 "$work/t-image" | median) cpu=$(cut -d' ' -f2 "$work/t-image" | median)
+    ratio=
+    case $label in
+      *"1 worker") one=$wall ;;
+      *processors) ratio=$(awk -v a="$wall" -v b="$one" 'BEGIN { printf "%.2f", a / b }') ;;
+    esac
+    # shellcheck disable=SC2086
+    printf '| %-44s | %8s | %8s | %9s | %-9s |\n' "  $label" "$wall" "$cpu" "$ratio" \
+      "$([ "$label" = "Debian's pngcrush" ] && echo serial || path $command)"
   done
-  row "$name, $(identify -format %wx%h "$images/$name"), $(stat -c %s "$images/$name") bytes" \
-    "$(cut -d' ' -f1 "$work/t-native" | median) s" "$(cut -d' ' -f1 "$work/t-windows" | median) s"
-  row "  CPU time" "$(cut -d' ' -f2 "$work/t-native" | median) s" "$(cut -d' ' -f2 "$work/t-windows" | median) s"
 done

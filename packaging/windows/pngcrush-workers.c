@@ -7,8 +7,8 @@
  *
  * The parent starts its workers as new processes of its own program, with
  * the same command line, and tells each its place in the environment
- * variable PNGCRUSH_AS_WORKER ("worker INDEX COUNT CHANNEL"). Each reports on its
- * own pipe, one line at a time:
+ * variable PNGCRUSH_AS_WORKER ("worker INDEX COUNT CHANNEL"). Each reports
+ * on its own pipe, one line at a time:
  *
  *     trial T LENGTH        a measured trial
  *     error T MESSAGE       the libpng error that ended its trials
@@ -97,6 +97,7 @@ static unsigned long measured_length[MAX_TRIALS];
 static char measured[MAX_TRIALS];
 static unsigned long timer_seconds[WORKERS_TIMERS], timer_nanoseconds[WORKERS_TIMERS];
 static char error_message[MESSAGE_SIZE + 1];
+static int workers_in_use;
 
 /* One worker as the parent sees it. */
 struct worker
@@ -792,6 +793,7 @@ int workers_measure(const char *in_name, int *try_method, int last_method,
       take_report(w, index, owner, last_method, error_trial);
    }
    workers_end();
+   workers_in_use = started;
    if (started == 0)
       return WORKERS_SERIAL;
    if (*error_trial >= 0)
@@ -804,6 +806,11 @@ int workers_measure(const char *in_name, int *try_method, int last_method,
       if (measured[trial])
          try_method[trial] = 1;
    return WORKERS_MEASURED;
+}
+
+int workers_started(void)
+{
+   return workers_in_use;
 }
 
 int workers_length(int trial, unsigned long *length)

@@ -51,6 +51,9 @@ void workers_finish(const unsigned long *seconds, const unsigned long *nanosecon
 int workers_measure(const char *in_name, int *try_method, int last_method,
     const char **error_trial_message, int *error_trial);
 
+/* Parent: how many workers workers_measure started. */
+int workers_started(void);
+
 /* Parent: the length the workers measured for a trial, if they did. */
 int workers_length(int trial, unsigned long *length);
 
