@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Measures what talvek costs beyond the optimizer runs themselves, and prints
-# a table. Uses bash, dash, /usr/bin/time, awk, gdb and, as root, perf.
+# a table. Uses bash, dash, /usr/bin/time, awk, gdb and, as root, perf;
+# installs gdb and time when they are missing, as tools/setup.sh does.
 # Usage: bench/bench.sh [RUNS]   (after tools/test.sh or the linux preset;
 # RUNS, at least 5, is how many times each timed command runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-7}
+. tools/packages.sh
+install_packages gdb time
 talvek=$PWD/build/linux/talvek
 stand_in=$PWD/build/linux/stand-in/pngcrush.bin
 suite=$(bash tests/corpus.sh .)

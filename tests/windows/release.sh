@@ -113,10 +113,11 @@ unzip -q "$zip" -d "$unpacked" || fail "unzip"
   fail "zip holds: $(ls "$unpacked")"
 [ "$(grep -c $'\r$' "$unpacked/README.txt")" = "$(wc -l < "$unpacked/README.txt")" ] ||
   fail "README.txt has lines without CRLF"
-# Read in Notepad: no Markdown; its own build's files and home page.
+# Read in Notepad: no Markdown, no line over 79 columns; its own build's
+# files and home page.
 readme=$(tr -d '\r' < "$unpacked/README.txt")
-markup=$(grep -n -e '^#' -e '`' -e '\*\*' <<<"$readme")
-[ -z "$markup" ] || fail "README.txt has Markdown: $markup"
+markup=$(grep -n -e '^#' -e '`' -e '\*\*' -e '^.\{80\}' <<<"$readme")
+[ -z "$markup" ] || fail "README.txt has Markdown or a line over 79 columns: $markup"
 other=$([ "$arch" = win32 ] && echo win64 || echo win32)
 for name in "talvek-$version-$arch.zip" "talvek-$version-$arch-setup.exe" "$(home_page "$build")"; do
   grep -qF "$name" <<<"$readme" || fail "README.txt does not name $name"
@@ -143,10 +144,11 @@ said=$(grep -E 'zTXt|iTXt|iCCP' "$work/verbose.log" | grep -v -e '^ *Recompressi
 [ "$(grep -c '^ *Recompressing IDAT chunks in ' "$work/verbose.log")" -eq \
   "$(ls "$work/pictures" | grep -cE 'zTXt|iTXt|iCCP')" ] || fail "not every file was read"
 
-group "The installer: files, Send To and the uninstall entry in place, and it works"
+group "The installer: files, shortcuts and the uninstall entry in place, and it works"
 local_data=$(windows_folder LOCALAPPDATA)
 program="$local_data/Programs/Talvek"
 send_to="$(windows_folder APPDATA)/Microsoft/Windows/SendTo"
+start_menu="$(windows_folder APPDATA)/Microsoft/Windows/Start Menu/Programs/Talvek"
 before=$(profile)
 timeout 300 wine "$setup" /S || fail "installer status $?"
 [ "$(ls "$program" 2>/dev/null | tr '\n' ' ')" = \
@@ -155,9 +157,13 @@ timeout 300 wine "$setup" /S || fail "installer status $?"
 for name in LICENSE.txt README.txt pngcrush.bin talvek.exe; do
   cmp -s "$unpacked/$name" "$program/$name" || fail "$name is not the zip's"
 done
-target=$(link_target "$send_to/Talvek.lnk" 2>&1)
-[ "$(wine winepath -u "$target" 2>/dev/null)" = "$program/talvek.exe" ] ||
-  fail "Send To shortcut points at $target"
+# Each shortcut, LINK=FILE, points at the installed file its name says.
+for link in "$send_to/Talvek.lnk=talvek.exe" "$start_menu/Read me.lnk=README.txt" \
+    "$start_menu/Uninstall Talvek.lnk=uninstall.exe"; do
+  target=$(link_target "${link%=*}" 2>&1)
+  [ "$(wine winepath -u "$target" 2>/dev/null)" = "$program/${link##*=}" ] ||
+    fail "${link%=*} points at $target"
+done
 entry=$(wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r')
 windows_program=$(wine winepath -w "$program" 2>/dev/null | tr -d '\r')
 for value in "DisplayName    REG_SZ    Talvek" "DisplayVersion    REG_SZ    $version" \
@@ -188,6 +194,7 @@ uninstall
 [ "$(ls "$program" 2>&1)" = notes.txt ] || fail "left in the folder: $(ls "$program" 2>&1)"
 [ "$(cat "$program/notes.txt" 2>/dev/null)" = "my own notes" ] || fail "the user's file changed"
 [ ! -e "$send_to/Talvek.lnk" ] || fail "the Send To shortcut is left"
+[ ! -e "$start_menu" ] || fail "the Start-menu folder is left: $(ls "$start_menu")"
 # The list of entries must be read, and not name Talvek: a reg that does not
 # start must not pass for an entry taken away.
 entries=$(wine reg query "${uninstall_key%\\*}" 2>&1) && ! grep -qi talvek <<<"$entries" ||
