@@ -99,9 +99,9 @@ afl_run() {
     [[ $input == */queue/* ]] || limit=60
     code=0
     with_input "$input" "$@"
-    # In a subshell of its own, so that a crash is not announced here.
+    # A subshell that waits, so that the shell does not announce a crash.
     (ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86 timeout "$limit" "$replay" \
-      "${args[@]:1}" >/dev/null 2>"$scratch/replay.log") 2>/dev/null || code=$?
+      "${args[@]:1}" >/dev/null 2>"$scratch/replay.log"; exit $?) 2>/dev/null || code=$?
     [[ $input != */queue/* ]] || [ $code -eq 86 ] || continue
     found+=("$input ($(grep -m1 -o 'SUMMARY: .*\|runtime error: .*' "$scratch/replay.log" ||
       echo "status $code when run again"))")
@@ -192,7 +192,7 @@ covered() {
   while read -r input; do
     with_input "$input" "$@"
     (LLVM_PROFILE_FILE="$profiles/$name-%4m.profraw" timeout 300 "${args[@]}" >/dev/null \
-      2>&1) 2>/dev/null || true
+      2>&1; exit $?) 2>/dev/null || true
   done
 }
 
