@@ -201,16 +201,22 @@ covered() {
 # build/fuzz/coverage/NAME{-seeds,}.profdata, and prints the share of the
 # lines of each SOURCE, and of all of them together, that each reached.
 report() {
-  local title=$1 name=$2 objects=() profile
+  local title=$1 name=$2 objects=()
   shift 2
   while [ "$1" != -- ]; do objects+=(-object "$1"); shift; done
   shift
-  llvm-profdata merge -o "$coverage/$name-seeds.profdata" "$profiles/$name"-seeds-*.profraw
-  llvm-profdata merge -o "$coverage/$name.profdata" "$profiles/$name"-*.profraw
-  for profile in "$name-seeds" "$name"; do
-    llvm-cov export -summary-only -instr-profile="$coverage/$profile.profdata" \
-      "${objects[@]:1}" "$@" >"$scratch/$profile.json"
-  done
+  if ! { llvm-profdata merge -o "$coverage/$name-seeds.profdata" \
+           "$profiles/$name"-seeds-*.profraw &&
+         llvm-profdata merge -o "$coverage/$name.profdata" "$profiles/$name"-*.profraw &&
+         llvm-cov export -summary-only -instr-profile="$coverage/$name-seeds.profdata" \
+           "${objects[@]:1}" "$@" >"$scratch/$name-seeds.json" &&
+         llvm-cov export -summary-only -instr-profile="$coverage/$name.profdata" \
+           "${objects[@]:1}" "$@" >"$scratch/$name.json"; } 2>"$scratch/coverage.log"; then
+    echo "coverage of $title: FAILED: build the fuzz preset, and install llvm"
+    tail -5 "$scratch/coverage.log"
+    flunk
+    return
+  fi
   echo "coverage of $title, from the seeds to every input kept:"
   python3 - "$scratch/$name-seeds.json" "$scratch/$name.json" <<'EOF'
 import json, os, sys
@@ -240,7 +246,7 @@ for name in optimizer methods; do
   programs=("$coverage/pngcrush")
   # shellcheck disable=SC2086 # the arguments are words
   set -- -rem alla ${optimizer_args[$name]} -reduce @@ "$scratch/cover.png"
-  ls -d "$scratch"/seeds/* | covered optimizer-seeds "$coverage/pngcrush" "$@"
+  printf '%s\n' "$scratch"/seeds/* | covered optimizer-seeds "$coverage/pngcrush" "$@"
   for input in build/fuzz/afl/"$name"/default/{queue,crashes,hangs}/id*; do
     [ ! -e "$input" ] || [[ $input == *,orig:* ]] || echo "$input"
   done | covered optimizer-found "$coverage/pngcrush" "$@"
