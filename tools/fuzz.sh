@@ -10,8 +10,9 @@
 #   "methods" on ten methods only, from the tests' images of 2 KiB or less;
 # - "selfcheck", a small afl++ target that crashes on a planted input: the
 #   run passes only if that crash is reported, with its input.
-# A target named gets SECONDS of its own; with none named, libpng's four
-# fuzzers share SECONDS. A crash, a hang or a sanitizer report fails the
+# A target named gets SECONDS of its own; with none named, the targets
+# added last share SECONDS: methods half, libpng's four fuzzers an eighth
+# each. A crash, a hang or a sanitizer report fails the
 # run; the inputs stay under build/fuzz (libfuzzer/NAME, afl/NAME), and the
 # failure names them. Last, the seeds and every input kept run through the
 # coverage builds, and the share of the lines of pngcrush.c and of libpng's
@@ -131,11 +132,13 @@ for program in build/fuzz/fuzz_*; do
   libfuzzer "fuzz_$name" "$program" "$seconds" -max_len=4200 "fuzz/corpus/$name"
 done
 
+# With no target named, as in tools/test.sh, methods gets half of SECONDS
+# and each of libpng's fuzzers an eighth, so that the run grows by little.
+half=$seconds eighth=$seconds
+[ "$wanted" != "  " ] || half=$(((seconds + 1) / 2)) eighth=$(((seconds + 7) / 8))
 # libpng's fuzzers print libpng's warnings and errors on every broken
 # input; -close_fd_mask=3 sends the fuzzers' own output nowhere, while
 # libFuzzer's and the sanitizers' still reach the log.
-share=$seconds
-[ "$wanted" != "  " ] || share=$(((seconds + 3) / 4))
 for name in read readapi transformations colormap; do
   chosen "libpng_$name" || continue
   program=build/fuzz/libpng/libpng_${name}_fuzzer
@@ -144,7 +147,7 @@ for name in read readapi transformations colormap; do
     flunk
     continue
   fi
-  libfuzzer "libpng_$name" "$program" "$share" -close_fd_mask=3 \
+  libfuzzer "libpng_$name" "$program" "$eighth" -close_fd_mask=3 \
     -dict="$libpng/oss-fuzz/png.dict" "$scratch/images" "$libpng/testpngs"
 done
 
@@ -159,8 +162,10 @@ for name in optimizer methods; do
     flunk
     continue
   fi
+  span=$seconds
+  [ "$name" = optimizer ] || span=$half
   # shellcheck disable=SC2086 # the arguments are words
-  afl_run "$name" "$seconds" "$scratch/seeds" "$sanitized" -- build/fuzz/optimizer/pngcrush-afl \
+  afl_run "$name" "$span" "$scratch/seeds" "$sanitized" -- build/fuzz/optimizer/pngcrush-afl \
     -rem alla ${optimizer_args[$name]} -reduce @@ "$scratch/copy.png"
 done
 
