@@ -10,13 +10,15 @@ file(GLOB optimizer_inputs CONFIGURE_DEPENDS "${optimizer_dir}/*.sh"
   "${optimizer_dir}/*.patch" "${optimizer_dir}/*.[ch]" "${optimizer_dir}/libpng.dfa"
   "${optimizer_dir}/sources.*")
 
-# talvek_optimizer(TARGET OUTPUT WORK BUILD_FOR [ENV NAME=VALUE...] [FLAGS FLAG...])
+# talvek_optimizer(TARGET OUTPUT WORK BUILD_FOR [ENV NAME=VALUE...] [FLAGS FLAG...]
+#   [BYPRODUCTS FILE...])
 # builds OUTPUT, for a MinGW-w64 triple or "native", in the folder WORK,
 # with the compiler flags and environment given; it is built again only when
-# the pinned sources, our change or the scripts change.
+# the pinned sources, our change or the scripts change. BYPRODUCTS names
+# files of the unpacked sources that other targets compile.
 function(talvek_optimizer target output work build_for)
-  cmake_parse_arguments(PARSE_ARGV 4 arg "" "" "ENV;FLAGS")
-  add_custom_command(OUTPUT "${output}"
+  cmake_parse_arguments(PARSE_ARGV 4 arg "" "" "ENV;FLAGS;BYPRODUCTS")
+  add_custom_command(OUTPUT "${output}" BYPRODUCTS ${arg_BYPRODUCTS}
     COMMAND ${CMAKE_COMMAND} -E env ${arg_ENV}
       bash "${optimizer_dir}/build-pngcrush.sh" ${build_for} "${TALVEK_SOURCES_CACHE}"
       "${work}" "${output}" ${arg_FLAGS}

@@ -6,14 +6,15 @@
 # release compared byte for byte; the Debian package, built, installed, used
 # and purged (as root only); then all of the Linux tests again with
 # sanitizers, with them the optimizer we ship built the same way and run on
-# every test image, and each fuzz target, the optimizer under afl++ among
-# them, for a bounded time (FUZZ_SECONDS, 30 by default).
+# every test image, and each fuzz target, the optimizer under afl++ and
+# libpng's own fuzzers among them, for a bounded time (FUZZ_SECONDS, 30 by
+# default), with the lines their inputs reach (llvm-cov).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/packages.sh
 install_packages "${BUILD_PACKAGES[@]}" libgtest-dev imagemagick \
   "${WINDOWS_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" python3-pefile \
-  clang libclang-rt-14-dev util-linux time zlib1g-dev afl++ \
+  clang libclang-rt-14-dev llvm util-linux time zlib1g-dev afl++ \
   "${DEB_BUILD_PACKAGES[@]}" "${DEB_CHECK_PACKAGES[@]}"
 jobs=$(nproc)
 # The real images the tests run on, fetched once (tests/corpus.sh).

@@ -9,7 +9,8 @@
 # Usage: build-pngcrush.sh TARGET SOURCE_CACHE WORK_DIR OUTPUT [FLAG...]
 # TARGET is a MinGW-w64 triple or native. FLAGs go to every compile and the
 # link: -ffile-prefix-map=... keeps folder names out of the file, and
-# -fsanitize=... instruments it.
+# -fsanitize=... instruments it. An OUTPUT named *.a is libpng alone, built
+# the same way, as an archive for libpng's own fuzzers (contrib/oss-fuzz).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 target=$1 cache=$2 work=$3 output=$4
@@ -48,11 +49,19 @@ make -s -C "$work/libpng" -f scripts/pnglibconf.mak CC="$cc" AWK=awk \
 cp "$here"/pngcrush-workers.[ch] "$work/pngcrush"
 flags=(-O2 -I"$work/libpng" -I"$include" "$@")
 objects=()
+sources=("$work"/pngcrush/pngcrush{,-workers}.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c)
+# An archive is libpng alone, for libpng's own fuzzers.
+[[ $output != *.a ]] || sources=("${sources[@]:2}")
 mkdir -p "$work/obj"
-for source in "$work"/pngcrush/pngcrush{,-workers}.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c; do
+for source in "${sources[@]}"; do
   object=$work/obj/$(basename "${source%.c}").o
   $cc "${flags[@]}" -c "$source" -o "$object"
   objects+=("$object")
 done
-$cc "${flags[@]}" "${link[@]}" -o "$output.tmp" "${objects[@]}" $zlib -lm
+rm -f "$output.tmp"
+if [[ $output == *.a ]]; then
+  ar rcs "$output.tmp" "${objects[@]}"
+else
+  $cc "${flags[@]}" "${link[@]}" -o "$output.tmp" "${objects[@]}" $zlib -lm
+fi
 mv "$output.tmp" "$output"
