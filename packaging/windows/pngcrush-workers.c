@@ -7,27 +7,30 @@
  *
  * The parent starts its workers as new processes of its own program, with
  * the same command line, and tells each its place in the environment
- * variable PNGCRUSH_AS_WORKER ("worker INDEX COUNT CHANNEL"). Each reports
- * on its own pipe, one line at a time:
+ * variable PNGCRUSH_AS_WORKER ("worker INDEX COUNT PIPE SHARED"). The
+ * workers share a little memory with the parent: the place of the next
+ * trial to take, in pngcrush's order, and the least length any of them has
+ * recorded, which each trial bails against as pngcrush's serial loop does.
+ * Each worker reports on its own pipe, one line at a time:
  *
- *     trial T LENGTH        a measured trial
- *     error T MESSAGE       the libpng error that ended its trials
+ *     trial T LENGTH          a measured trial
+ *     error T MESSAGE         the libpng error that ended its trials
  *     timers S N S N S N S N  pngcrush's four timers
  *     end
  *
- * A report counts only when it is whole (every trial of the worker's share,
- * or an error, then "end") and the worker ended normally. Whatever a worker
- * leaves unmeasured, the parent measures itself, so a worker that fails
- * costs time, never bytes. Only the sanitizer builds differ: there a
- * worker's crash or sanitizer report ends the parent the same way, so that
- * the fuzzer and the tests see it.
+ * A report counts only when it is whole (it ends with "end") and the
+ * worker ended normally. Whatever trial no such report measured, the
+ * parent measures itself, so a worker that fails costs time, never bytes.
+ * Only the sanitizer builds differ: there a worker's crash or sanitizer
+ * report ends the parent the same way, so that the fuzzer and the tests
+ * see it.
  *
  * Two settings are for tests: PNGCRUSH_WORKERS=N uses N workers whatever
  * the processors and the image's size (1: the serial path), and
  * PNGCRUSH_WORKER_FAULT=K makes worker K (from 1) garble its report after
  * its first trial and end abruptly. */
 #ifdef __linux__
-#  define _GNU_SOURCE /* sched_getaffinity */
+#  define _GNU_SOURCE /* sched_getaffinity, memfd_create */
 #endif
 #include "pngcrush-workers.h"
 
@@ -50,6 +53,7 @@ typedef HANDLE channel_t;
 #  include <fcntl.h>
 #  include <sched.h>
 #  include <signal.h>
+#  include <sys/mman.h>
 #  include <sys/wait.h>
 #  include <unistd.h>
 #  ifdef __linux__
@@ -86,11 +90,24 @@ typedef int channel_t;
  * (128 KiB) no slower; photo-like content gains from about 64 KiB on. */
 #define SIDE_BY_SIDE_MIN_BYTES 131072.0
 
-/* This process as a worker: its place, and where its report goes. */
+/* What the parent and its workers share, changed only by atomic steps. */
+struct shared
+{
+   volatile long next;          /* the place of the next trial to take */
+   volatile unsigned long best; /* the least length recorded so far */
+};
+
+/* The measuring trials to run (try_method 0, from 1 to last_method - 1),
+ * in order; worked out alike by the parent and by each worker. */
+static int trials[MAX_TRIALS], trial_count;
+
+/* This process as a worker: its place, where its report goes, and the
+ * trial it has taken (0 when none is left). */
 static int worker_index = -1, worker_count;
 static channel_t worker_channel;
+static struct shared *shared;
 static int real_stdout = -1, real_stderr = -1;
-static int worker_fault;
+static int worker_fault, taken;
 
 /* The parent's command line, to start workers with. */
 static char **saved_argv;
@@ -100,7 +117,7 @@ static unsigned long measured_length[MAX_TRIALS];
 static char measured[MAX_TRIALS];
 static unsigned long timer_seconds[WORKERS_TIMERS], timer_nanoseconds[WORKERS_TIMERS];
 static char error_message[MESSAGE_SIZE + 1];
-static int workers_in_use;
+static int error_trial, workers_in_use;
 
 /* One worker as the parent sees it. */
 struct worker
@@ -124,7 +141,8 @@ struct worker
 static struct worker workers[MAX_WORKERS];
 
 /* ---------------------------------------------------------------------- */
-/* The platform: processors, starting a worker, its pipe and its end.      */
+/* The platform: processors, shared memory, starting a worker, its pipe   */
+/* and its end.                                                           */
 
 #ifdef _WIN32
 
@@ -141,24 +159,56 @@ static int processors(void)
    return count;
 }
 
+static HANDLE job, mapping, worker_stdout, worker_stderr;
+
+/* The shared memory, with a handle that every worker inherits, given to
+ * them as NUMBER. */
+static struct shared *make_shared(unsigned long *number)
+{
+   SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
+   void *view;
+
+   mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &inherited, PAGE_READWRITE,
+       0, sizeof (struct shared), NULL);
+   if (mapping == NULL)
+      return NULL;
+   view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof (struct shared));
+   if (view == NULL)
+      CloseHandle(mapping);
+   *number = (unsigned long) (ULONG_PTR) mapping;
+   return (struct shared *) view;
+}
+
+static struct shared *open_shared(unsigned long number)
+{
+   return (struct shared *) MapViewOfFile((HANDLE) (ULONG_PTR) number, FILE_MAP_WRITE,
+       0, 0, sizeof (struct shared));
+}
+
+static void drop_shared(struct shared *view)
+{
+   UnmapViewOfFile(view);
+   CloseHandle(mapping);
+}
+
 /* A job that ends every worker when pngcrush.bin ends, however it ends;
  * its handle is not inherited. NULL where jobs cannot be had. */
 static HANDLE make_job(void)
 {
    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
-   HANDLE job = CreateJobObjectA(NULL, NULL);
+   HANDLE made = CreateJobObjectA(NULL, NULL);
 
-   if (job == NULL)
+   if (made == NULL)
       return NULL;
    memset(&limits, 0, sizeof limits);
    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-   if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation,
+   if (!SetInformationJobObject(made, JobObjectExtendedLimitInformation,
        &limits, sizeof limits))
    {
-      CloseHandle(job);
+      CloseHandle(made);
       return NULL;
    }
-   return job;
+   return made;
 }
 
 /* An inheritable copy of a standard handle, for the workers' output. */
@@ -173,7 +223,24 @@ static HANDLE inheritable(DWORD which)
    return copy;
 }
 
-static HANDLE job, worker_stdout, worker_stderr;
+/* The parent's set-up and tidying around its workers. */
+static void workers_begin(void)
+{
+   job = make_job();
+   worker_stdout = inheritable(STD_OUTPUT_HANDLE);
+   worker_stderr = inheritable(STD_ERROR_HANDLE);
+}
+
+static void workers_end(void)
+{
+   if (worker_stdout != NULL)
+      CloseHandle(worker_stdout);
+   if (worker_stderr != NULL)
+      CloseHandle(worker_stderr);
+   if (job != NULL)
+      CloseHandle(job);
+   job = worker_stdout = worker_stderr = NULL;
+}
 
 /* Starts worker INDEX of COUNT, with no console of its own (it shares
  * pngcrush.bin's, windowless under Talvek), below normal priority, in the
@@ -181,10 +248,10 @@ static HANDLE job, worker_stdout, worker_stderr;
  * end is made inheritable around its own start: Windows XP has no list of
  * the handles to inherit, and a worker holding another's pipe would keep
  * that pipe from ever breaking. */
-static int start_worker(struct worker *w, int index, int count)
+static int start_worker(struct worker *w, int index, int count, unsigned long memory)
 {
    static char command[32768];
-   char path[MAX_PATH + 1], value[64];
+   char path[MAX_PATH + 1], value[80];
    SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
    STARTUPINFOA startup;
    PROCESS_INFORMATION process;
@@ -197,7 +264,8 @@ static int start_worker(struct worker *w, int index, int count)
        !CreatePipe(&read_end, &write_end, &attributes, REPORT_SIZE))
       return 0;
    strcpy(command, GetCommandLineA());
-   sprintf(value, "worker %d %d %lu", index, count, (unsigned long) (ULONG_PTR) write_end);
+   sprintf(value, "worker %d %d %lu %lu", index, count,
+       (unsigned long) (ULONG_PTR) write_end, memory);
    memset(&startup, 0, sizeof startup);
    startup.cb = sizeof startup;
    startup.dwFlags = STARTF_USESTDHANDLES;
@@ -228,8 +296,7 @@ static int start_worker(struct worker *w, int index, int count)
    return 1;
 }
 
-/* Reads what the worker sends until its pipe closes; returns the bytes
- * read into BUFFER, 0 at the end. */
+/* Reads what the worker sends; the bytes read into BUFFER, 0 at the end. */
 static long read_some(struct worker *w, char *buffer, size_t size)
 {
    DWORD got;
@@ -250,29 +317,9 @@ static void await_worker(struct worker *w)
    CloseHandle(w->process);
    w->status = (int) code;
    w->ended_normally = code == 0;
-   w->crashed = 0;
 }
 
-/* The parent's set-up and tidying around its workers. */
-static void workers_begin(void)
-{
-   job = make_job();
-   worker_stdout = inheritable(STD_OUTPUT_HANDLE);
-   worker_stderr = inheritable(STD_ERROR_HANDLE);
-}
-
-static void workers_end(void)
-{
-   if (worker_stdout != NULL)
-      CloseHandle(worker_stdout);
-   if (worker_stderr != NULL)
-      CloseHandle(worker_stderr);
-   if (job != NULL)
-      CloseHandle(job);
-   job = worker_stdout = worker_stderr = NULL;
-}
-
-/* The worker's side: its channel from the number the parent gave, and
+/* The worker's side: its pipe from the number the parent gave, and
  * writing to it. A write fails once the parent is gone: the worker ends. */
 static channel_t channel_from(unsigned long number)
 {
@@ -306,10 +353,60 @@ static int processors(void)
    return (int) sysconf(_SC_NPROCESSORS_ONLN);
 }
 
+static int mapping = -1;
+
+/* The shared memory, in a file with no name whose descriptor every worker
+ * inherits, given to them as NUMBER (Linux only; elsewhere the serial path
+ * runs). */
+static struct shared *make_shared(unsigned long *number)
+{
+   void *view = MAP_FAILED;
+
+#ifdef __linux__
+   mapping = memfd_create("pngcrush-workers", 0);
+#endif
+   if (mapping < 0)
+      return NULL;
+   if (ftruncate(mapping, sizeof (struct shared)) == 0)
+      view = mmap(NULL, sizeof (struct shared), PROT_READ | PROT_WRITE, MAP_SHARED,
+          mapping, 0);
+   if (view == MAP_FAILED)
+   {
+      close(mapping);
+      return NULL;
+   }
+   *number = (unsigned long) mapping;
+   return (struct shared *) view;
+}
+
+static struct shared *open_shared(unsigned long number)
+{
+   void *view = mmap(NULL, sizeof (struct shared), PROT_READ | PROT_WRITE, MAP_SHARED,
+       (int) number, 0);
+
+   close((int) number);
+   return view == MAP_FAILED ? NULL : (struct shared *) view;
+}
+
+static void drop_shared(struct shared *view)
+{
+   munmap(view, sizeof (struct shared));
+   close(mapping);
+   mapping = -1;
+}
+
+static void workers_begin(void)
+{
+}
+
+static void workers_end(void)
+{
+}
+
 /* Starts worker INDEX of COUNT: this program again, on the same command
  * line. Its pipe's read end, and every other worker's, is closed on exec;
  * on Linux the worker is killed when the parent ends. */
-static int start_worker(struct worker *w, int index, int count)
+static int start_worker(struct worker *w, int index, int count, unsigned long memory)
 {
    int ends[2];
    pid_t parent = getpid(), pid;
@@ -321,7 +418,7 @@ static int start_worker(struct worker *w, int index, int count)
    pid = fork();
    if (pid == 0)
    {
-      char value[64];
+      char value[80];
 
 #ifdef __linux__
       prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -329,7 +426,7 @@ static int start_worker(struct worker *w, int index, int count)
          _exit(1);
 #endif
       fcntl(ends[1], F_SETFD, 0);
-      sprintf(value, "worker %d %d %d", index, count, ends[1]);
+      sprintf(value, "worker %d %d %d %lu", index, count, ends[1], memory);
       setenv(WORKER_VARIABLE, value, 1);
 #ifdef __linux__
       execv("/proc/self/exe", saved_argv);
@@ -337,13 +434,13 @@ static int start_worker(struct worker *w, int index, int count)
       execvp(saved_argv[0], saved_argv);
       _exit(127);
    }
+   (void) parent;
    close(ends[1]);
    if (pid < 0)
    {
       close(ends[0]);
       return 0;
    }
-   (void) parent;
    w->pid = pid;
    w->pipe = ends[0];
    return 1;
@@ -369,13 +466,11 @@ static void await_worker(struct worker *w)
    w->ended_normally = WIFEXITED(status) && WEXITSTATUS(status) == 0;
    if (WIFSIGNALED(status))
    {
-      int signal_number = WTERMSIG(status);
-
       w->signalled = 1;
-      w->status = signal_number;
+      w->status = WTERMSIG(status);
       /* Killed from outside, or by a broken pipe, is not a crash. */
-      w->crashed = signal_number != SIGKILL && signal_number != SIGTERM &&
-          signal_number != SIGINT && signal_number != SIGPIPE;
+      w->crashed = w->status != SIGKILL && w->status != SIGTERM &&
+          w->status != SIGINT && w->status != SIGPIPE;
    }
    else
    {
@@ -383,14 +478,6 @@ static void await_worker(struct worker *w)
       /* A sanitizer's report ends the process with a status of its own. */
       w->crashed = w->status != 0;
    }
-}
-
-static void workers_begin(void)
-{
-}
-
-static void workers_end(void)
-{
 }
 
 static channel_t channel_from(unsigned long number)
@@ -422,6 +509,9 @@ static void end_abruptly(void)
 
 #endif
 
+/* ---------------------------------------------------------------------- */
+/* Shared by both sides.                                                  */
+
 /* Reads COUNT numbers, each after one blank, from TEXT; REST is what
  * follows them. Returns 1 when all are there. */
 static int numbers(const char *text, unsigned long *values, int count, const char **rest)
@@ -440,13 +530,24 @@ static int numbers(const char *text, unsigned long *values, int count, const cha
    return 1;
 }
 
+/* Lists the measuring trials in pngcrush's order. */
+static void list_trials(const int *try_method, int last_method)
+{
+   int trial;
+
+   trial_count = 0;
+   for (trial = 1; trial < last_method && trial < MAX_TRIALS; trial++)
+      if (try_method[trial] == 0)
+         trials[trial_count++] = trial;
+}
+
 /* ---------------------------------------------------------------------- */
-/* The worker's side.                                                      */
+/* The worker's side.                                                     */
 
 void workers_startup(int argc, char **argv)
 {
    const char *place = getenv(WORKER_VARIABLE), *fault, *rest;
-   unsigned long value[3];
+   unsigned long value[4];
    int quiet;
 
    saved_argv = (char **) malloc((size_t) (argc + 1) * sizeof *saved_argv);
@@ -456,15 +557,18 @@ void workers_startup(int argc, char **argv)
       saved_argv[argc] = NULL;
    }
    if (place == NULL || strncmp(place, "worker", 6) != 0 ||
-       !numbers(place + 6, value, 3, &rest) || *rest != '\0' ||
+       !numbers(place + 6, value, 4, &rest) || *rest != '\0' ||
        value[1] < 2 || value[1] > MAX_WORKERS || value[0] >= value[1])
       return;
+   shared = open_shared(value[3]);
+   if (shared == NULL)
+      exit(1);
    worker_index = (int) value[0];
    worker_count = (int) value[1];
    worker_channel = channel_from(value[2]);
    fault = getenv("PNGCRUSH_WORKER_FAULT");
    worker_fault = fault != NULL && atoi(fault) == worker_index + 1;
-   /* The parent has said all that comes before the measuring trials. */
+   /* The parent says all that comes before the measuring trials. */
    fflush(stdout);
    fflush(stderr);
    real_stdout = dup(1);
@@ -483,32 +587,23 @@ int workers_is_worker(void)
    return worker_index >= 0;
 }
 
-/* The measuring trials are shared out in turn: the first trial to worker
- * 0, the next to worker 1, and so on, so that each gets some of every kind
- * of method. Gives the owner of each trial from 1 to last_method - 1, or
- * -1 for a trial not tried, and the number of trials to measure. */
-static int share_out(const int *try_method, int last_method, int count, int *owner)
+/* Takes the next trial that no process has taken, or 0 when none is left.
+ * The trials go out in pngcrush's order, as the workers come free, so that
+ * the early ones set the least length, and every worker keeps busy to the
+ * end. */
+static int take_next(void)
 {
-   int trial, position = 0;
+   long place = __sync_fetch_and_add(&shared->next, 1);
 
-   for (trial = 0; trial < MAX_TRIALS; trial++)
-      owner[trial] = -1;
-   for (trial = 1; trial < last_method && trial < MAX_TRIALS; trial++)
-      if (try_method[trial] == 0)
-         owner[trial] = count > 0 ? position++ % count : position++;
-   return position;
+   return place < trial_count ? trials[place] : 0;
 }
 
-void workers_share(int *try_method, int last_method)
+void workers_share(const int *try_method, int last_method)
 {
-   int owner[MAX_TRIALS], trial;
-
    if (worker_index < 0)
       return;
-   share_out(try_method, last_method, worker_count, owner);
-   for (trial = 1; trial < last_method && trial < MAX_TRIALS; trial++)
-      if (owner[trial] != worker_index)
-         try_method[trial] = 1;
+   list_trials(try_method, last_method);
+   taken = take_next();
    fflush(stdout);
    fflush(stderr);
    if (real_stdout >= 0)
@@ -517,12 +612,26 @@ void workers_share(int *try_method, int last_method)
       dup2(real_stderr, 2);
 }
 
+int workers_turn(int trial, unsigned long *best)
+{
+   unsigned long least = shared->best;
+
+   if (least < *best)
+      *best = least;
+   return trial == taken;
+}
+
 void workers_report(int trial, unsigned long length)
 {
    char line[64];
+   unsigned long least;
 
    if (worker_index < 0)
       return;
+   /* The least length recorded by any worker: only ever lowered. */
+   while ((least = shared->best) > length &&
+       !__sync_bool_compare_and_swap(&shared->best, least, length))
+      ;
    sprintf(line, "trial %d %lu\n", trial, length);
    send_text(line);
    if (worker_fault)
@@ -530,6 +639,7 @@ void workers_report(int trial, unsigned long length)
       send_text("garbled\n");
       end_abruptly();
    }
+   taken = take_next();
 }
 
 /* Ends a worker whose report is sent. */
@@ -548,6 +658,8 @@ void workers_report_error(int trial, const char *message)
 
    if (worker_index < 0)
       return;
+   /* No trial is worth starting any more. */
+   __sync_fetch_and_add(&shared->next, MAX_TRIALS);
    sprintf(line, "error %d ", trial);
    at = strlen(line);
    for (; message != NULL && *message != '\0' && at < sizeof line - 2; message++)
@@ -574,7 +686,7 @@ void workers_finish(const unsigned long *seconds, const unsigned long *nanosecon
 }
 
 /* ---------------------------------------------------------------------- */
-/* The parent's side.                                                      */
+/* The parent's side.                                                     */
 
 /* The raw size of the image's pixels, from its header: width x height x
  * bytes per pixel. 0 when the file does not start as a PNG file does. */
@@ -609,8 +721,8 @@ static double image_bytes(const char *name)
    return width * height * channels * head[24] / 8;
 }
 
-/* How many workers to start for TRIALS trials of the image IN_NAME. */
-static int workers_wanted(int trials, const char *in_name)
+/* How many workers to start for the trials of the image IN_NAME. */
+static int workers_wanted(const char *in_name)
 {
    const char *forced = getenv("PNGCRUSH_WORKERS");
    int count;
@@ -623,7 +735,7 @@ static int workers_wanted(int trials, const char *in_name)
       count = processors();
    if (count > MAX_WORKERS)
       count = MAX_WORKERS;
-   return count < trials ? count : trials;
+   return count < trial_count ? count : trial_count;
 }
 
 /* Reads a report to its end, into the worker's buffer as far as it goes. */
@@ -658,44 +770,41 @@ static void add_time(unsigned long *seconds, unsigned long *nanoseconds,
    *nanoseconds %= 1000000000;
 }
 
-/* Checks worker INDEX's report against its share (OWNER) and, when it is
- * whole, takes its lengths, timers and error. Returns 1 when it was
- * taken. */
-static int take_report(struct worker *w, int index, const int *owner, int last_method,
-    int *error_trial)
+/* Whether TRIAL, a number read from a report, is one of the trials. */
+static int is_trial(unsigned long trial, const char *wanted)
 {
-   unsigned long length[MAX_TRIALS], seconds[WORKERS_TIMERS], nanoseconds[WORKERS_TIMERS];
+   return trial < MAX_TRIALS && wanted[trial];
+}
+
+/* Checks a worker's report and, when it is whole, takes its lengths,
+ * timers and error. */
+static void take_report(struct worker *w, const char *wanted)
+{
+   unsigned long length[MAX_TRIALS], seconds[WORKERS_TIMERS] = {0},
+       nanoseconds[WORKERS_TIMERS] = {0}, value[2 * WORKERS_TIMERS];
    char seen[MAX_TRIALS], message[MESSAGE_SIZE + 1];
-   unsigned long value[2 * WORKERS_TIMERS];
    char *line = w->report, *next;
    const char *rest;
    int trial, error_at = -1, ended = 0, i;
 
    if (!w->ended_normally || w->overflow)
-      return 0;
+      return;
    memset(seen, 0, sizeof seen);
-   memset(seconds, 0, sizeof seconds);
-   memset(nanoseconds, 0, sizeof nanoseconds);
-   message[0] = '\0';
    for (; *line != '\0'; line = next)
    {
       next = strchr(line, '\n');
       if (next == NULL || ended)
-         return 0;
+         return;
       *next++ = '\0';
       if (strncmp(line, "trial", 5) == 0 && numbers(line + 5, value, 2, &rest) &&
-          *rest == '\0')
+          *rest == '\0' && is_trial(value[0], wanted) && !seen[value[0]] &&
+          value[1] <= 0xffffffffUL)
       {
-         trial = (int) value[0];
-         if (value[0] >= MAX_TRIALS || trial < 1 || trial >= last_method ||
-             owner[trial] != index || seen[trial] || value[1] > 0xffffffffUL)
-            return 0;
-         seen[trial] = 1;
-         length[trial] = value[1];
+         seen[value[0]] = 1;
+         length[value[0]] = value[1];
       }
       else if (strncmp(line, "error", 5) == 0 && numbers(line + 5, value, 1, &rest) &&
-          *rest == ' ' && error_at < 0 && value[0] < MAX_TRIALS &&
-          value[0] >= 1 && (int) value[0] < last_method && owner[value[0]] == index)
+          *rest == ' ' && is_trial(value[0], wanted) && error_at < 0)
       {
          error_at = (int) value[0];
          strncpy(message, rest + 1, MESSAGE_SIZE);
@@ -711,28 +820,23 @@ static int take_report(struct worker *w, int index, const int *owner, int last_m
       else if (strcmp(line, "end") == 0)
          ended = 1;
       else
-         return 0;
+         return;
    }
    if (!ended)
-      return 0;
-   /* Every trial of the share, unless an error ended them. */
-   for (trial = 1; error_at < 0 && trial < last_method && trial < MAX_TRIALS; trial++)
-      if (owner[trial] == index && !seen[trial])
-         return 0;
-   for (trial = 1; trial < last_method && trial < MAX_TRIALS; trial++)
-      if (seen[trial])
+      return;
+   for (trial = 1; trial < MAX_TRIALS; trial++)
+      if (seen[trial] && !measured[trial])
       {
          measured[trial] = 1;
          measured_length[trial] = length[trial];
       }
    for (i = 0; i < WORKERS_TIMERS; i++)
       add_time(&timer_seconds[i], &timer_nanoseconds[i], seconds[i], nanoseconds[i]);
-   if (error_at >= 0 && (*error_trial < 0 || error_at < *error_trial))
+   if (error_at >= 0 && (error_trial < 0 || error_at < error_trial))
    {
-      *error_trial = error_at;
+      error_trial = error_at;
       strcpy(error_message, message);
    }
-   return 1;
 }
 
 /* In the sanitizer builds: ends the parent as the worker ended, by the
@@ -756,21 +860,28 @@ static void end_as(const struct worker *w)
 }
 
 int workers_measure(const char *in_name, int *try_method, int last_method,
-    const char **error_text, int *error_trial)
+    const char **error_text)
 {
-   int owner[MAX_TRIALS], trials, count, started = 0, index, trial;
+   char wanted[MAX_TRIALS];
+   unsigned long memory;
+   int count, started = 0, index, i;
 
-   *error_trial = -1;
+   workers_in_use = 0;
    if (worker_index >= 0 || saved_argv == NULL)
       return WORKERS_SERIAL;
-   trials = share_out(try_method, last_method, 0, owner);
-   count = workers_wanted(trials, in_name);
-   if (count < 2)
+   list_trials(try_method, last_method);
+   count = workers_wanted(in_name);
+   if (count < 2 || (shared = make_shared(&memory)) == NULL)
       return WORKERS_SERIAL;
-   share_out(try_method, last_method, count, owner);
+   shared->next = 0;
+   shared->best = 0xffffffffUL;
+   memset(wanted, 0, sizeof wanted);
+   for (i = 0; i < trial_count; i++)
+      wanted[trials[i]] = 1;
    memset(measured, 0, sizeof measured);
    memset(timer_seconds, 0, sizeof timer_seconds);
    memset(timer_nanoseconds, 0, sizeof timer_nanoseconds);
+   error_trial = -1;
 
    fflush(stdout);
    fflush(stderr);
@@ -778,10 +889,10 @@ int workers_measure(const char *in_name, int *try_method, int last_method,
    for (index = 0; index < count; index++)
    {
       memset(&workers[index], 0, sizeof workers[index]);
-      workers[index].started = start_worker(&workers[index], index, count);
+      workers[index].started = start_worker(&workers[index], index, count, memory);
       started += workers[index].started;
    }
-   /* A report is small enough for the pipe to hold it whole, so reading
+   /* A report is small enough for its pipe to hold it whole, so reading
     * one pipe after another keeps no worker waiting. */
    for (index = 0; index < count; index++)
    {
@@ -793,21 +904,23 @@ int workers_measure(const char *in_name, int *try_method, int last_method,
       await_worker(w);
       if (CRASH_ENDS_PARENT && w->crashed)
          end_as(w);
-      take_report(w, index, owner, last_method, error_trial);
+      take_report(w, wanted);
    }
    workers_end();
+   drop_shared(shared);
+   shared = NULL;
    workers_in_use = started;
    if (started == 0)
       return WORKERS_SERIAL;
-   if (*error_trial >= 0)
+   if (error_trial >= 0)
    {
       *error_text = error_message;
       return WORKERS_ERROR;
    }
    /* What the workers measured is not measured again. */
-   for (trial = 1; trial < last_method && trial < MAX_TRIALS; trial++)
-      if (measured[trial])
-         try_method[trial] = 1;
+   for (i = 0; i < trial_count; i++)
+      if (measured[trials[i]])
+         try_method[trials[i]] = 1;
    return WORKERS_MEASURED;
 }
 

@@ -7,8 +7,9 @@
  * A worker is pngcrush.bin started again, on the same command line, by
  * pngcrush.bin itself. It runs exactly what the parent ran up to the first
  * measuring trial (the options, the measuring pass and trial 0), quietly,
- * then its own share of the measuring trials, and reports each trial's
- * length to the parent through a pipe. It never writes the copy. */
+ * then takes the measuring trials one at a time, in order, as the workers
+ * come free, and reports each trial's length to the parent through a pipe.
+ * It never writes the copy. */
 #ifndef PNGCRUSH_WORKERS_H
 #define PNGCRUSH_WORKERS_H
 
@@ -30,17 +31,22 @@ void workers_startup(int argc, char **argv);
 /* Nonzero in a worker. */
 int workers_is_worker(void);
 
-/* Worker: marks every measuring trial outside its share as not to be tried
- * (try_method[trial] = 1), and lets its output through again. */
-void workers_share(int *try_method, int last_method);
+/* Worker, before trial 1: takes its first trial, and lets its output
+ * through again. */
+void workers_share(const int *try_method, int last_method);
 
-/* Worker: reports one measured trial, the length it came to. */
+/* Worker, before each measuring trial: whether the trial is its own, and
+ * the least length any worker has recorded, for bailing, in *best. */
+int workers_turn(int trial, unsigned long *best);
+
+/* Worker: reports one measured trial, the length it came to, and takes
+ * its next trial. */
 void workers_report(int trial, unsigned long length);
 
 /* Worker: reports the libpng error that ended its trials, and ends. */
 void workers_report_error(int trial, const char *message);
 
-/* Worker: reports its timers once its share is measured, and ends. */
+/* Worker: reports its timers once no trial is left, and ends. */
 void workers_finish(const unsigned long *seconds, const unsigned long *nanoseconds);
 
 /* Parent, before its first measuring trial: measures the trials whose
@@ -49,7 +55,7 @@ void workers_finish(const unsigned long *seconds, const unsigned long *nanosecon
  * one) and the image named in_name is large enough to be worth it. The
  * trials that a failing worker leaves unmeasured stay for the parent. */
 int workers_measure(const char *in_name, int *try_method, int last_method,
-    const char **error_trial_message, int *error_trial);
+    const char **error_message);
 
 /* Parent: how many workers workers_measure started. */
 int workers_started(void);
