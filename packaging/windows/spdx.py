@@ -6,8 +6,9 @@ zlib), where each came from (its Debian source package, the SHA-256 of the
 source files, the patches applied), each licence, and the SHA-256 of every
 file shipped. Everything in it comes from the pinned sources and the built
 files, and its one date is SOURCE_DATE_EPOCH, so the same sources give the
-same document.
-Usage: spdx.py SOURCE_DIR BUILD_DIR VERSION ARCH TRIPLE"""
+same document. GATE is the line of advisories.sh, kept as the document's
+comment to show that libpng's advisories were checked for this release.
+Usage: spdx.py SOURCE_DIR BUILD_DIR VERSION ARCH TRIPLE GATE"""
 import hashlib
 import json
 import os
@@ -15,7 +16,7 @@ import re
 import sys
 import time
 
-source, build, version, arch, triple = sys.argv[1:6]
+source, build, version, arch, triple, gate = sys.argv[1:7]
 here = os.path.dirname(os.path.abspath(__file__))
 name = "talvek-%s-%s" % (version, arch)
 stage = os.path.join(build, "package", name)
@@ -179,7 +180,8 @@ document = {
     "name": name,
     "documentNamespace": "https://spdx.org/spdxdocs/%s-%s" % (name, talvek["checksums"][1]["checksumValue"]),
     "creationInfo": {"created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch)),
-                     "creators": ["Organization: Talvek's developers", "Tool: talvek-spdx.py-%s" % version]},
+                     "creators": ["Organization: Talvek's developers", "Tool: talvek-spdx.py-%s" % version],
+                     "comment": gate},
     "packages": packages,
     "files": files,
     "hasExtractedLicensingInfos": [{"licenseId": "LicenseRef-pngcrush", "name": "pngcrush license",
