@@ -117,11 +117,13 @@ pngcrush = component(
     "pngcrush", "pngcrush", "LicenseRef-pngcrush",
     "Debian source package pngcrush %s, built as shipped but for our patches." % versions["pngcrush"],
     ours)
+# The options as libpng.dfa sets them, so that the bill cannot tell another story.
+with open(os.path.join(here, "libpng.dfa")) as f:
+    dfa = ", ".join(" ".join(line.split()[1:]) for line in f if line.startswith("option "))
 libpng = component(
     "libpng", "libpng1.6", "libpng-2.0",
     "Debian source package libpng1.6 %s, with Debian's patches, built with our options "
-    "(packaging/windows/libpng.dfa): the readers of zTXt, iTXt and iCCP chunks left out, "
-    "DISABLE_ADLER32_CHECK on." % versions["libpng1.6"],
+    "(packaging/windows/libpng.dfa): %s." % (versions["libpng1.6"], dfa),
     debian_patches(os.path.join(work, "libpng-debian", "debian", "patches")))
 options = add_file(os.path.join(here, "libpng.dfa"), "./packaging/windows/libpng.dfa",
                    "libpng's build options")
