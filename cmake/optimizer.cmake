@@ -6,24 +6,33 @@
 set(TALVEK_SOURCES_CACHE "${PROJECT_SOURCE_DIR}/build/sources" CACHE PATH
   "Where the Debian sources of pngcrush, libpng and zlib are downloaded and kept")
 set(optimizer_dir "${PROJECT_SOURCE_DIR}/packaging/windows")
-file(GLOB optimizer_inputs CONFIGURE_DEPENDS "${optimizer_dir}/*.sh"
-  "${optimizer_dir}/*.patch" "${optimizer_dir}/*.[ch]" "${optimizer_dir}/libpng.dfa"
-  "${optimizer_dir}/sources.*")
 
 # talvek_optimizer(TARGET OUTPUT WORK BUILD_FOR [ENV NAME=VALUE...] [FLAGS FLAG...]
 #   [BYPRODUCTS FILE...])
 # builds OUTPUT, for a MinGW-w64 triple or "native", in the folder WORK,
-# with the compiler flags and environment given; it is built again only when
-# the pinned sources, our change or the scripts change. BYPRODUCTS names
-# files of the unpacked sources that other targets compile.
+# with the compiler flags and environment given. It is built again only when
+# its stamp changes: the list of its inputs in packaging/windows with their
+# SHA-256 (the pins, our patches, libpng's options, the scripts) and these
+# settings, which optimizer-inputs.cmake writes before every build. A file
+# added or deleted changes the list, where a dependency on the files alone
+# would leave the old output newer than every file that is left. BYPRODUCTS
+# names files of the unpacked sources that other targets compile.
 function(talvek_optimizer target output work build_for)
   cmake_parse_arguments(PARSE_ARGV 4 arg "" "" "ENV;FLAGS;BYPRODUCTS")
+  set(stamp "${work}/inputs.stamp")
+  string(JOIN " " settings ${build_for} ${arg_ENV} ${arg_FLAGS})
+  add_custom_target(${target}_inputs
+    COMMAND ${CMAKE_COMMAND} "-DSTAMP=${stamp}" "-DSETTINGS=${settings}"
+      -P "${PROJECT_SOURCE_DIR}/cmake/optimizer-inputs.cmake"
+    BYPRODUCTS "${stamp}"
+    VERBATIM)
   add_custom_command(OUTPUT "${output}" BYPRODUCTS ${arg_BYPRODUCTS}
     COMMAND ${CMAKE_COMMAND} -E env ${arg_ENV}
       bash "${optimizer_dir}/build-pngcrush.sh" ${build_for} "${TALVEK_SOURCES_CACHE}"
       "${work}" "${output}" ${arg_FLAGS}
-    DEPENDS ${optimizer_inputs}
+    DEPENDS "${stamp}"
     COMMENT "Building ${output} from Debian's sources of pngcrush and libpng"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")
+  add_dependencies(${target} ${target}_inputs)
 endfunction()

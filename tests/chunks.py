@@ -2,7 +2,8 @@
 """Writes small PNG images rich in ancillary chunks into a folder, for the
 tests of the optimizer we ship: each kind of ancillary chunk before and
 after the image data, compressed text and colour profiles that inflate to
-64 MiB, and compressed streams cut short. Only the standard library.
+64 MiB, and compressed streams cut short; and one image for each reduction
+that -reduce makes. Only the standard library.
 Usage: chunks.py FOLDER"""
 import os
 import struct
@@ -78,6 +79,19 @@ HOSTILE = {
     "cut-iTXt": chunk(b"iTXt", b"Cut\0\1\0\0\0" + zlib.compress(b"text " * 400)[:40]),
     "cut-iCCP": chunk(b"iCCP", b"Cut\0\0" + zlib.compress(PROFILE)[:300]),
 }
+# One image for each reduction of -reduce, under the variable of pngcrush.c
+# that governs it: with that reduction broken, the copy is not Debian's
+# pngcrush's. Bit depth, colour type, the bytes of the pixel at x, y, palette.
+REDUCIBLE = {
+    # RGBA, every pixel opaque: to RGB (make_opaque).
+    "reduce-opaque": (8, 6, lambda x, y: bytes((x * 32, y * 32, (x ^ y) * 32, 255)), b""),
+    # 16-bit RGB, the two bytes of every sample equal: to 8 bits (make_8_bit).
+    "reduce-16-bit": (16, 2, lambda x, y: bytes(v for v in (x * 32, y * 32, (x ^ y) * 32) for _ in "hl"), b""),
+    # RGB, every pixel grey: to grey (make_gray).
+    "reduce-grey": (8, 2, lambda x, y: bytes(((x + y) * 16,) * 3), b""),
+    # 16 palette entries of which 4 are used: the palette cut to 4 (reduce_palette).
+    "reduce-palette": (8, 3, lambda x, y: bytes(((x + y) % 4,)), chunk(b"PLTE", bytes(range(48)))),
+}
 
 
 def write(folder, name, before=(), after=()):
@@ -94,6 +108,11 @@ def main(folder):
     for name, hostile in HOSTILE.items():
         write(folder, name + "-before", before=[hostile])
         write(folder, name + "-after", after=[hostile])
+    for name, (depth, colour, pixel, palette) in REDUCIBLE.items():
+        rows = b"".join(b"\0" + b"".join(pixel(x, y) for x in range(SIZE)) for y in range(SIZE))
+        with open(os.path.join(folder, name + ".png"), "wb") as out:
+            out.write(HEAD[:8] + chunk(b"IHDR", be32(SIZE, SIZE) + bytes((depth, colour, 0, 0, 0)))
+                      + palette + chunk(b"IDAT", zlib.compress(rows)) + END)
 
 
 if __name__ == "__main__":

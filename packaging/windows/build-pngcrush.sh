@@ -44,6 +44,16 @@ cp "$here/libpng.dfa" "$work/libpng/talvek.dfa"
 make -s -C "$work/libpng" -f scripts/pnglibconf.mak CC="$cc" AWK=awk \
   CPPFLAGS="-I$include" DFA_XTRA=talvek.dfa pnglibconf.h >"$work/pnglibconf.log" 2>&1 ||
   { echo "talvek: libpng's options do not make a pnglibconf.h; see $work/pnglibconf.log" >&2; exit 1; }
+# Each option that libpng.dfa turns on or off must be so in pnglibconf.h:
+# advisories.txt explains advisories away by the readers left out.
+wrong=$(awk '$1 == "option" && ($NF == "on" || $NF == "off") { print $2, $NF }' "$here/libpng.dfa" |
+  while read -r option state; do
+    made=off
+    ! grep -q "^#define PNG_${option}_SUPPORTED\$" "$work/libpng/pnglibconf.h" || made=on
+    [ "$made" = "$state" ] || echo "$option $made"
+  done)
+[ -z "$wrong" ] ||
+  { echo "talvek: pnglibconf.h has ${wrong//$'\n'/, }, against libpng.dfa; see $work/pnglibconf.log" >&2; exit 1; }
 
 # Our own source beside pngcrush's: its trials side by side in workers.
 cp "$here"/pngcrush-workers.[ch] "$work/pngcrush"

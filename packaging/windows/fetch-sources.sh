@@ -13,7 +13,18 @@ here=$(cd "$(dirname "$0")" && pwd)
 cache=$(mkdir -p "$1" && cd "$1" && pwd)
 unpack=$(mkdir -p "$2" && cd "$2" && pwd)
 stop() { echo "talvek: cannot build pngcrush.bin: $*" >&2; exit 1; }
-pinned_ok() { (cd "$cache" && sha256sum --status -c "$here/sources.sha256") 2>/dev/null; }
+# Each pinned file in the cache must have its SHA-256: one that differs
+# stops the build, not fetched again over, so that a change to it is seen.
+# Fails when a file is missing.
+pinned_present() {
+  local sum file status=0
+  while read -r sum file; do
+    [ -e "$cache/$file" ] || { status=1; continue; }
+    echo "$sum  $cache/$file" | sha256sum --status -c ||
+      stop "$cache/$file does not have the SHA-256 pinned in $here/sources.sha256; delete it and build again."
+  done < "$here/sources.sha256"
+  return $status
+}
 
 # Writes into the folder $1 a sources list of deb-src entries: this
 # machine's own entries for its Debian release (those whose suite starts
@@ -44,9 +55,10 @@ debian_sources() {
 exec 9>"$cache/.lock"
 flock 9
 
-# apt-get source may fail on a file that is not needed (another package's
-# Debian folder, say); only the pinned files count.
-if ! pinned_ok; then
+# Only missing files are fetched. apt-get source may fail on a file that is
+# not needed (another package's Debian folder, say); only the pinned files
+# count.
+if ! pinned_present; then
   apt=$cache/apt
   rm -rf "$apt/etc"
   mkdir -p "$apt/etc/sources.list.d" "$apt/state/lists/partial" "$apt/cache/archives/partial"
@@ -64,11 +76,10 @@ if ! pinned_ok; then
     (cd "$cache" && apt-get "${options[@]}" source --download-only "$package=$version") \
       >>"$apt/log" 2>&1 || true
   done < "$here/sources.versions"
-  while read -r sum file; do
+  while read -r _ file; do
     [ -e "$cache/$file" ] || stop "Debian's archive did not give $file; see $apt/log, or put the file in $cache by hand."
-    echo "$sum  $cache/$file" | sha256sum --status -c ||
-      stop "$cache/$file does not have the SHA-256 pinned in $here/sources.sha256; delete it and build again."
   done < "$here/sources.sha256"
+  pinned_present
 fi
 
 # Unpacked afresh each time from the checked files; the cache may hold

@@ -5,7 +5,8 @@
 # them their bill of materials, talvek-VERSION-ARCH.spdx.json. Every time
 # stored in them is SOURCE_DATE_EPOCH, by default the last commit's time,
 # so the same sources give the same bytes. First, every libpng advisory
-# that Debian knows of must be accounted for (advisories.sh).
+# that Debian knows of must be accounted for (advisories.sh); the bill
+# carries the line that says so.
 # Usage: package.sh SOURCE_DIR BUILD_DIR VERSION ARCH (win32 or win64) HOME_PAGE TRIPLE
 # TRIPLE is the build's MinGW-w64 triple, whose zlib pngcrush.bin holds.
 set -euo pipefail
@@ -14,8 +15,12 @@ source=$1 build=$2 version=$3 arch=$4 home_page=$5 triple=$6
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct 2>/dev/null || true)}
 [ -n "$epoch" ] || { echo "talvek: set SOURCE_DATE_EPOCH; $source is not a git clone" >&2; exit 1; }
 export SOURCE_DATE_EPOCH=$epoch TZ=UTC LC_ALL=C
-bash "$here/advisories.sh" "$build/pngcrush-build/libpng"
 name=talvek-$version-$arch
+# A run that fails leaves no release file of an earlier one behind.
+rm -f "$build/$name.zip" "$build/$name-setup.exe" "$build/$name.spdx.json"
+# The gate's line goes into the bill: a release made without the gate shows.
+gate=$(bash "$here/advisories.sh" "$build/pngcrush-build/libpng")
+echo "$gate"
 stage=$build/package/$name
 rm -rf "$stage"
 mkdir -p "$stage"
@@ -51,7 +56,6 @@ chmod 644 "$stage"/*
 chmod 755 "$stage"/*.exe "$stage/pngcrush.bin"
 touch -d "@$epoch" "$stage"/*
 # The zip: entries in a fixed order, no extra fields with owners or times.
-rm -f "$build/$name.zip"
 (cd "$stage" && zip -q -X -D "$build/$name.zip" LICENSE.txt README.txt pngcrush.bin talvek.exe)
 
 # The size shown in the installed programs: the files, and the uninstaller,
@@ -62,5 +66,5 @@ defines=(-DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$build/$name-setup.exe
   -DICON="$source/resources/talvek.ico")
 [ "$arch" = win32 ] || defines+=(-DWIN64)
 makensis -V2 -NOCD "${defines[@]}" "$here/talvek.nsi"
-/usr/bin/python3 "$here/spdx.py" "$source" "$build" "$version" "$arch" "$triple"
+/usr/bin/python3 "$here/spdx.py" "$source" "$build" "$version" "$arch" "$triple" "$gate"
 echo "Made $build/$name.zip, $build/$name-setup.exe and $build/$name.spdx.json"

@@ -6,8 +6,9 @@ zlib), where each came from (its Debian source package, the SHA-256 of the
 source files, the patches applied), each licence, and the SHA-256 of every
 file shipped. Everything in it comes from the pinned sources and the built
 files, and its one date is SOURCE_DATE_EPOCH, so the same sources give the
-same document.
-Usage: spdx.py SOURCE_DIR BUILD_DIR VERSION ARCH TRIPLE"""
+same document. GATE is the line of advisories.sh, kept as the document's
+comment to show that libpng's advisories were checked for this release.
+Usage: spdx.py SOURCE_DIR BUILD_DIR VERSION ARCH TRIPLE GATE"""
 import hashlib
 import json
 import os
@@ -15,7 +16,7 @@ import re
 import sys
 import time
 
-source, build, version, arch, triple = sys.argv[1:6]
+source, build, version, arch, triple, gate = sys.argv[1:7]
 here = os.path.dirname(os.path.abspath(__file__))
 name = "talvek-%s-%s" % (version, arch)
 stage = os.path.join(build, "package", name)
@@ -122,11 +123,13 @@ for n in added:
     relate(add_file(os.path.join(here, n), "./packaging/windows/" + n,
                     "Our source, compiled into pngcrush.bin; the patches call it"),
            "FILE_ADDED", pngcrush)
+# The options as libpng.dfa sets them, so that the bill cannot tell another story.
+with open(os.path.join(here, "libpng.dfa")) as f:
+    dfa = ", ".join(" ".join(line.split()[1:]) for line in f if line.startswith("option "))
 libpng = component(
     "libpng", "libpng1.6", "libpng-2.0",
     "Debian source package libpng1.6 %s, with Debian's patches, built with our options "
-    "(packaging/windows/libpng.dfa): the readers of zTXt, iTXt and iCCP chunks left out, "
-    "DISABLE_ADLER32_CHECK on." % versions["libpng1.6"],
+    "(packaging/windows/libpng.dfa): %s." % (versions["libpng1.6"], dfa),
     debian_patches(os.path.join(work, "libpng-debian", "debian", "patches")))
 options = add_file(os.path.join(here, "libpng.dfa"), "./packaging/windows/libpng.dfa",
                    "libpng's build options")
@@ -185,7 +188,8 @@ document = {
     "name": name,
     "documentNamespace": "https://spdx.org/spdxdocs/%s-%s" % (name, talvek["checksums"][1]["checksumValue"]),
     "creationInfo": {"created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch)),
-                     "creators": ["Organization: Talvek's developers", "Tool: talvek-spdx.py-%s" % version]},
+                     "creators": ["Organization: Talvek's developers", "Tool: talvek-spdx.py-%s" % version],
+                     "comment": gate},
     "packages": packages,
     "files": files,
     "hasExtractedLicensingInfos": [{"licenseId": "LicenseRef-pngcrush", "name": "pngcrush license",

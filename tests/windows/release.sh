@@ -13,9 +13,12 @@ build=$source/build/$arch
 . "$source/tests/lib.sh"
 version=$(project_version "$source")
 zip=$(ls "$build"/talvek-"$version"-win*.zip 2>/dev/null)
-setup=${zip%.zip}-setup.exe
-[ -f "$zip" ] && [ -f "$setup" ] ||
-  { echo "FAIL: no release files of $version in $build; build the package target"; exit 1; }
+setup=${zip%.zip}-setup.exe spdx=${zip%.zip}.spdx.json
+# Release files older than the programs they should hold are another build's.
+for file in "$zip" "$setup" "$spdx"; do
+  [ "$file" -nt "$build/pngcrush.bin" ] && [ "$file" -nt "$build/talvek.exe" ] ||
+    { echo "FAIL: ${file:-the zip} is missing or older than pngcrush.bin or talvek.exe; build the package target first"; exit 1; }
+done
 corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
 work=$(mktemp -d)
 wine_session "$arch" "$work"
@@ -128,11 +131,35 @@ for licence in "Copyright (C) 2026 Talvek's developers" "Glenn Randers-Pehrson" 
   grep -q "$licence" "$unpacked/LICENSE.txt" || fail "LICENSE.txt lacks: $licence"
 done
 optimize_with "$unpacked"
-spdx=${zip%.zip}.spdx.json
 for name in "$zip" "$setup" "$unpacked"/*; do
   grep -q "\"$(sha256sum < "$name" | cut -d' ' -f1)\"" "$spdx" 2>/dev/null ||
     fail "${spdx##*/} lacks the SHA-256 of ${name##*/}"
 done
+# The bill whole: each SHA-256 against the file it names, the source files'
+# against their pins (each pin once), each relationship between elements of
+# the document, and the advisory gate's line on this machine's CVEs.
+cves=$(zcat /usr/share/doc/libpng16-16/changelog.Debian.gz | grep -oE 'CVE[- ][0-9]{4}-[0-9]+' | tr ' ' - | sort -u | wc -l)
+wrong=$(/usr/bin/python3 - "$spdx" "$source/packaging/windows" "$build/pngcrush-build/libpng-debian/debian" \
+  "$unpacked" "$build" "libpng advisories: $cves checked, all accounted for" <<'PYTHON' 2>&1
+import hashlib, json, os, sys
+bill, ours, debian, unpacked, build, gate = sys.argv[1:]
+doc = json.load(open(bill))
+pins = dict(line.split()[::-1] for name in ("sources.sha256", "zlib.sha256") for line in open(os.path.join(ours, name)))
+folders = {"./packaging/windows/": ours, "./debian/": debian, "./usr/": "/usr", "./": unpacked, "": build}
+def right(name):
+    if name in pins:
+        return pins.pop(name)
+    prefix = next(p for p in folders if name.startswith(p))
+    return hashlib.sha256(open(os.path.join(folders[prefix], name[len(prefix):]), "rb").read()).hexdigest()
+elements = doc["packages"] + doc["files"]
+ids = {"SPDXRef-DOCUMENT"} | {e["SPDXID"] for e in elements}
+print(*[e["SPDXID"] for e in elements for c in e.get("checksums", []) if c["algorithm"] == "SHA256"
+        and c["checksumValue"] != right(e.get("fileName", e.get("packageFileName")))], *sorted(pins),
+      *[r["relatedSpdxElement"] for r in doc["relationships"] if not {r["spdxElementId"], r["relatedSpdxElement"]} <= ids],
+      *["its comment"] * (doc["creationInfo"].get("comment") != gate))
+PYTHON
+)
+[ -z "$wrong" ] || fail "${spdx##*/} is wrong for: $wrong"
 
 group "The optimizer leaves compressed text and profiles unread: -v says nothing of them"
 mkdir "$work/verbose"
@@ -143,6 +170,20 @@ said=$(grep -E 'zTXt|iTXt|iCCP' "$work/verbose.log" | grep -v -e '^ *Recompressi
 [ -z "$said" ] || fail "$(echo "$said" | head -5)"
 [ "$(grep -c '^ *Recompressing IDAT chunks in ' "$work/verbose.log")" -eq \
   "$(ls "$work/pictures" | grep -cE 'zTXt|iTXt|iCCP')" ] || fail "not every file was read"
+
+group "A changed source file, or a CVE left out of the ledger, stops the build in one line"
+mkdir "$work/cache" "$work/gate"
+(cd "$(sed -n 's/^TALVEK_SOURCES_CACHE:PATH=//p' "$build/CMakeCache.txt")" &&
+  cp $(awk '{ print $2 }' "$source/packaging/windows/sources.sha256") "$work/cache")
+# The first byte of a compressed tarball is never 0.
+printf '\0' | dd of="$(ls "$work"/cache/pngcrush_*.orig.*)" conv=notrunc status=none
+said=$(bash "$source/packaging/windows/fetch-sources.sh" "$work/cache" "$work/unpacked" 2>&1) &&
+  fail "fetch-sources.sh took a changed pngcrush tarball"
+[[ $said == *pngcrush_*" does not have the SHA-256 pinned"* && $said != *$'\n'* ]] || fail "fetch-sources.sh said: $said"
+cp "$source"/packaging/windows/advisories.* "$work/gate"
+sed -i '/^CVE-2026-46675 /d' "$work/gate/advisories.txt"
+said=$(bash "$work/gate/advisories.sh" "$build/pngcrush-build/libpng" 2>&1) && fail "the gate let CVE-2026-46675 pass"
+[[ $said == "talvek: CVE-2026-46675, named in "* && $said != *$'\n'* ]] || fail "the gate said: $said"
 
 group "The installer: files, shortcuts and the uninstall entry in place, and it works"
 local_data=$(windows_folder LOCALAPPDATA)
