@@ -5,13 +5,15 @@
  *
  * Written for Talvek in 2026; under pngcrush's own licence.
  *
- * The parent starts its workers as new processes of its own program, with
- * the same command line, and tells each its place in the environment
- * variable PNGCRUSH_AS_WORKER ("worker INDEX COUNT PIPE SHARED"). The
- * workers share a little memory with the parent: the place of the next
- * trial to take, in pngcrush's order, and the least length any of them has
- * recorded, which each trial bails against as pngcrush's serial loop does.
- * Each worker reports on its own pipe, one line at a time:
+ * Of N processes that measure, the parent is one: it starts N - 1 workers,
+ * new processes of its own program with the same command line, and tells
+ * each its place in the environment variable PNGCRUSH_AS_WORKER ("worker
+ * INDEX COUNT PIPE SHARED"). They share a little memory: the place of the
+ * next trial to take, in pngcrush's order, and the least length any of
+ * them has recorded, which each trial bails against as pngcrush's serial
+ * loop does. The parent takes trials too, from its first measuring trial
+ * on, while its workers start. Each worker reports on its own pipe, one
+ * line at a time:
  *
  *     trial T LENGTH          a measured trial
  *     error T MESSAGE         the libpng error that ended its trials
@@ -25,8 +27,8 @@
  * report ends the parent the same way, so that the fuzzer and the tests
  * see it.
  *
- * Two settings are for tests: PNGCRUSH_WORKERS=N uses N workers whatever
- * the processors and the image's size (1: the serial path), and
+ * Two settings are for tests: PNGCRUSH_WORKERS=N has N processes measure,
+ * whatever the processors and the image's size (1: the serial path), and
  * PNGCRUSH_WORKER_FAULT=K makes worker K (from 1) garble its report after
  * its first trial and end abruptly. */
 #ifdef __linux__
@@ -112,12 +114,14 @@ static int worker_fault, taken;
 /* The parent's command line, to start workers with. */
 static char **saved_argv;
 
-/* The parent's merged results. */
+/* The parent: whether it takes trials, whether its workers still run, and
+ * the lengths measured, its own and its workers'. */
+static int claiming, running, helpers, wanted_trial[MAX_TRIALS];
 static unsigned long measured_length[MAX_TRIALS];
 static char measured[MAX_TRIALS];
 static unsigned long timer_seconds[WORKERS_TIMERS], timer_nanoseconds[WORKERS_TIMERS];
 static char error_message[MESSAGE_SIZE + 1];
-static int error_trial, workers_in_use;
+static int error_trial;
 
 /* One worker as the parent sees it. */
 struct worker
@@ -224,14 +228,14 @@ static HANDLE inheritable(DWORD which)
 }
 
 /* The parent's set-up and tidying around its workers. */
-static void workers_begin(void)
+static void platform_begin(void)
 {
    job = make_job();
    worker_stdout = inheritable(STD_OUTPUT_HANDLE);
    worker_stderr = inheritable(STD_ERROR_HANDLE);
 }
 
-static void workers_end(void)
+static void platform_end(void)
 {
    if (worker_stdout != NULL)
       CloseHandle(worker_stdout);
@@ -304,6 +308,12 @@ static long read_some(struct worker *w, char *buffer, size_t size)
    if (!ReadFile(w->pipe, buffer, (DWORD) size, &got, NULL))
       return 0;
    return (long) got;
+}
+
+/* Ends a worker whose parent has met an error of its own. */
+static void stop_worker(struct worker *w)
+{
+   TerminateProcess(w->process, 1);
 }
 
 /* Waits for the worker to end, and notes how it ended. */
@@ -395,11 +405,11 @@ static void drop_shared(struct shared *view)
    mapping = -1;
 }
 
-static void workers_begin(void)
+static void platform_begin(void)
 {
 }
 
-static void workers_end(void)
+static void platform_end(void)
 {
 }
 
@@ -454,6 +464,11 @@ static long read_some(struct worker *w, char *buffer, size_t size)
       got = read(w->pipe, buffer, size);
    while (got < 0 && errno == EINTR);
    return got < 0 ? 0 : (long) got;
+}
+
+static void stop_worker(struct worker *w)
+{
+   kill(w->pid, SIGKILL);
 }
 
 static void await_worker(struct worker *w)
@@ -556,12 +571,13 @@ void workers_startup(int argc, char **argv)
       memcpy(saved_argv, argv, (size_t) argc * sizeof *saved_argv);
       saved_argv[argc] = NULL;
    }
-   if (place == NULL || strncmp(place, "worker", 6) != 0 ||
-       !numbers(place + 6, value, 4, &rest) || *rest != '\0' ||
-       value[1] < 2 || value[1] > MAX_WORKERS || value[0] >= value[1])
+   if (place == NULL)
       return;
-   shared = open_shared(value[3]);
-   if (shared == NULL)
+   /* A worker that cannot be one ends, rather than run as a whole
+    * pngcrush and write the copy. */
+   if (strncmp(place, "worker", 6) != 0 || !numbers(place + 6, value, 4, &rest) ||
+       *rest != '\0' || value[1] < 1 || value[1] > MAX_WORKERS || value[0] >= value[1] ||
+       (shared = open_shared(value[3])) == NULL)
       exit(1);
    worker_index = (int) value[0];
    worker_count = (int) value[1];
@@ -614,7 +630,11 @@ void workers_share(const int *try_method, int last_method)
 
 int workers_turn(int trial, unsigned long *best)
 {
-   unsigned long least = shared->best;
+   unsigned long least;
+
+   if (worker_index < 0 && !claiming)
+      return 1;
+   least = shared->best;
 
    if (least < *best)
       *best = least;
@@ -626,12 +646,19 @@ void workers_report(int trial, unsigned long length)
    char line[64];
    unsigned long least;
 
-   if (worker_index < 0)
+   if (worker_index < 0 && !claiming)
       return;
-   /* The least length recorded by any worker: only ever lowered. */
+   /* The least length recorded by any process: only ever lowered. */
    while ((least = shared->best) > length &&
        !__sync_bool_compare_and_swap(&shared->best, least, length))
       ;
+   if (claiming)
+   {
+      measured[trial] = 1;
+      measured_length[trial] = length;
+      taken = take_next();
+      return;
+   }
    sprintf(line, "trial %d %lu\n", trial, length);
    send_text(line);
    if (worker_fault)
@@ -721,7 +748,7 @@ static double image_bytes(const char *name)
    return width * height * channels * head[24] / 8;
 }
 
-/* How many workers to start for the trials of the image IN_NAME. */
+/* How many processes are to measure the trials of the image IN_NAME. */
 static int workers_wanted(const char *in_name)
 {
    const char *forced = getenv("PNGCRUSH_WORKERS");
@@ -771,14 +798,14 @@ static void add_time(unsigned long *seconds, unsigned long *nanoseconds,
 }
 
 /* Whether TRIAL, a number read from a report, is one of the trials. */
-static int is_trial(unsigned long trial, const char *wanted)
+static int is_trial(unsigned long trial, const int *wanted)
 {
    return trial < MAX_TRIALS && wanted[trial];
 }
 
 /* Checks a worker's report and, when it is whole, takes its lengths,
  * timers and error. */
-static void take_report(struct worker *w, const char *wanted)
+static void take_report(struct worker *w, const int *wanted)
 {
    unsigned long length[MAX_TRIALS], seconds[WORKERS_TIMERS] = {0},
        nanoseconds[WORKERS_TIMERS] = {0}, value[2 * WORKERS_TIMERS];
@@ -859,25 +886,26 @@ static void end_as(const struct worker *w)
 #endif
 }
 
-int workers_measure(const char *in_name, int *try_method, int last_method,
-    const char **error_text)
+int workers_begin(const char *in_name, const int *try_method, int last_method)
 {
-   char wanted[MAX_TRIALS];
    unsigned long memory;
-   int count, started = 0, index, i;
+   int count, index, i;
 
-   workers_in_use = 0;
-   if (worker_index >= 0 || saved_argv == NULL)
-      return WORKERS_SERIAL;
+   static int begun;
+
+   /* Once a process: side by side is for one file. */
+   helpers = 0;
+   if (worker_index >= 0 || saved_argv == NULL || begun++)
+      return 0;
    list_trials(try_method, last_method);
    count = workers_wanted(in_name);
    if (count < 2 || (shared = make_shared(&memory)) == NULL)
-      return WORKERS_SERIAL;
+      return 0;
    shared->next = 0;
    shared->best = 0xffffffffUL;
-   memset(wanted, 0, sizeof wanted);
+   memset(wanted_trial, 0, sizeof wanted_trial);
    for (i = 0; i < trial_count; i++)
-      wanted[trials[i]] = 1;
+      wanted_trial[trials[i]] = 1;
    memset(measured, 0, sizeof measured);
    memset(timer_seconds, 0, sizeof timer_seconds);
    memset(timer_nanoseconds, 0, sizeof timer_nanoseconds);
@@ -885,16 +913,34 @@ int workers_measure(const char *in_name, int *try_method, int last_method,
 
    fflush(stdout);
    fflush(stderr);
-   workers_begin();
-   for (index = 0; index < count; index++)
+   platform_begin();
+   for (index = 0; index < count - 1; index++)
    {
       memset(&workers[index], 0, sizeof workers[index]);
-      workers[index].started = start_worker(&workers[index], index, count, memory);
-      started += workers[index].started;
+      workers[index].started = start_worker(&workers[index], index, count - 1, memory);
+      helpers += workers[index].started;
    }
+   if (helpers == 0)
+   {
+      platform_end();
+      drop_shared(shared);
+      return 0;
+   }
+   /* The parent takes trials too, from now on, as its workers start. */
+   claiming = running = 1;
+   taken = take_next();
+   return helpers + 1;
+}
+
+/* Reads and waits for every worker still running, taking the whole
+ * reports when TAKE is set, and gives back the shared memory. */
+static void end_workers(int take)
+{
+   int index;
+
    /* A report is small enough for its pipe to hold it whole, so reading
     * one pipe after another keeps no worker waiting. */
-   for (index = 0; index < count; index++)
+   for (index = 0; index < MAX_WORKERS; index++)
    {
       struct worker *w = &workers[index];
 
@@ -902,31 +948,55 @@ int workers_measure(const char *in_name, int *try_method, int last_method,
          continue;
       read_report(w);
       await_worker(w);
-      if (CRASH_ENDS_PARENT && w->crashed)
+      w->started = 0;
+      if (CRASH_ENDS_PARENT && take && w->crashed)
          end_as(w);
-      take_report(w, wanted);
+      if (take)
+         take_report(w, wanted_trial);
    }
-   workers_end();
+   platform_end();
    drop_shared(shared);
    shared = NULL;
-   workers_in_use = started;
-   if (started == 0)
-      return WORKERS_SERIAL;
+   claiming = running = 0;
+}
+
+int workers_collect(int *try_method, const char **error_text)
+{
+   int i, first = 0;
+
+   if (!running)
+      return 0;
+   end_workers(1);
    if (error_trial >= 0)
    {
       *error_text = error_message;
-      return WORKERS_ERROR;
+      return 0;
    }
-   /* What the workers measured is not measured again. */
-   for (i = 0; i < trial_count; i++)
-      if (measured[trials[i]])
-         try_method[trials[i]] = 1;
-   return WORKERS_MEASURED;
+   /* Whatever no process measured, the parent measures now. */
+   for (i = trial_count - 1; i >= 0; i--)
+   {
+      try_method[trials[i]] = measured[trials[i]];
+      if (!measured[trials[i]])
+         first = trials[i];
+   }
+   return first;
 }
 
-int workers_started(void)
+void workers_abandon(void)
 {
-   return workers_in_use;
+   int index;
+
+   if (!running)
+      return;
+   for (index = 0; index < MAX_WORKERS; index++)
+      if (workers[index].started)
+         stop_worker(&workers[index]);
+   end_workers(0);
+}
+
+int workers_claiming(void)
+{
+   return claiming;
 }
 
 int workers_length(int trial, unsigned long *length)

@@ -7,18 +7,12 @@
  * A worker is pngcrush.bin started again, on the same command line, by
  * pngcrush.bin itself. It runs exactly what the parent ran up to the first
  * measuring trial (the options, the measuring pass and trial 0), quietly,
- * then takes the measuring trials one at a time, in order, as the workers
- * come free, and reports each trial's length to the parent through a pipe.
- * It never writes the copy. */
+ * then takes the measuring trials one at a time, in order, as it comes
+ * free, and reports each trial's length to the parent through a pipe. The
+ * parent takes trials the same way meanwhile. A worker never writes the
+ * copy. */
 #ifndef PNGCRUSH_WORKERS_H
 #define PNGCRUSH_WORKERS_H
-
-/* What workers_measure did. */
-#define WORKERS_SERIAL   0 /* nothing: the trials run one after another */
-#define WORKERS_MEASURED 1 /* workers_length() has lengths; try_method marks
-                              the trials left for the parent to measure */
-#define WORKERS_ERROR    2 /* a worker met a libpng error (its message is
-                              given back); no trial may follow */
 
 /* pngcrush's timers (total, decode, encode, other), as seconds and
  * nanoseconds, passed from the workers to the parent. */
@@ -35,12 +29,13 @@ int workers_is_worker(void);
  * through again. */
 void workers_share(const int *try_method, int last_method);
 
-/* Worker, before each measuring trial: whether the trial is its own, and
- * the least length any worker has recorded, for bailing, in *best. */
+/* Worker, or the parent while it takes trials, before each measuring
+ * trial: whether the trial is its own, and the least length any process
+ * has recorded, for bailing, in *best. */
 int workers_turn(int trial, unsigned long *best);
 
-/* Worker: reports one measured trial, the length it came to, and takes
- * its next trial. */
+/* Worker, or the parent while it takes trials: reports one measured
+ * trial, the length it came to, and takes its next trial. */
 void workers_report(int trial, unsigned long length);
 
 /* Worker: reports the libpng error that ended its trials, and ends. */
@@ -49,18 +44,28 @@ void workers_report_error(int trial, const char *message);
 /* Worker: reports its timers once no trial is left, and ends. */
 void workers_finish(const unsigned long *seconds, const unsigned long *nanoseconds);
 
-/* Parent, before its first measuring trial: measures the trials whose
- * try_method is 0, from 1 to last_method - 1, in workers, when there is
- * more than one processor to be had (or PNGCRUSH_WORKERS asks for more than
- * one) and the image named in_name is large enough to be worth it. The
- * trials that a failing worker leaves unmeasured stay for the parent. */
-int workers_measure(const char *in_name, int *try_method, int last_method,
-    const char **error_message);
+/* Parent, before its first measuring trial: when there is more than one
+ * processor to be had (or PNGCRUSH_WORKERS asks for more than one) and the
+ * image named in_name is large enough to be worth it, starts workers for
+ * the trials whose try_method is 0, from 1 to last_method - 1, and takes
+ * trials itself too. Returns how many processes measure, or 0 when the
+ * serial path runs. */
+int workers_begin(const char *in_name, const int *try_method, int last_method);
 
-/* Parent: how many workers workers_measure started. */
-int workers_started(void);
+/* Parent: nonzero while it takes trials beside its workers. */
+int workers_claiming(void);
 
-/* Parent: the length the workers measured for a trial, if they did. */
+/* Parent, before its last trial: waits for its workers and takes their
+ * lengths. Whatever trial no one measured is left for it (try_method 0,
+ * every other 1), and the first of them is returned; 0 when none is left.
+ * A worker's libpng error is given back in *error_message: no trial may
+ * follow. */
+int workers_collect(int *try_method, const char **error_message);
+
+/* Parent, after a libpng error of its own: ends its workers. */
+void workers_abandon(void);
+
+/* Parent: the length measured for a trial while side by side, if it was. */
 int workers_length(int trial, unsigned long *length);
 
 /* Parent: adds the workers' timers to the ones given. */
