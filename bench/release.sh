@@ -7,8 +7,8 @@
 # Then what a user waits for one image: pngcrush as talvek runs it, on an
 # icon, a screenshot and a photo, wall and CPU time (medians of RUNS runs,
 # at most 3): Debian's build, and ours, natively and the win64 one under
-# Wine, each on one worker and on as many as there are processors, with the
-# ratio of the two and the path each took.
+# Wine, each serial and with one process a processor measuring the trials,
+# with the ratio of the two and the path each took.
 # Usage: bench/release.sh [RUNS]   (after tools/test.sh, or the linux and
 # win64 presets with the win32 and win64 package targets)
 set -euo pipefail
@@ -108,26 +108,26 @@ crush() {
     'BEGIN { printf "%.2f %.2f\n", us / 1e6, ticks / hz }'
   rm -f "$images/out.png"
 }
-# Which path an optimizer took on the image: the workers it says it used.
+# Which path an optimizer took on the image: the processes it says measured.
 path() {
   (cd "$images" && "$@" -v -rem alla -brute -reduce "$name" out.png 2>&1) |
-    sed -n 's/.*side by side in \([0-9]*\) workers.*/\1 workers/p' | grep . || echo serial
+    sed -n 's/.*side by side in \([0-9]*\) processes.*/\1 processes/p' | grep . || echo serial
   rm -f "$images/out.png"
 }
 image_runs=$((runs < 3 ? runs : 3))
 echo
-printf '| %-44s | %8s | %8s | %9s | %-9s |\n' "One image, pngcrush -brute, median of $image_runs" \
+printf '| %-44s | %8s | %8s | %9s | %-11s |\n' "One image, pngcrush -brute, median of $image_runs" \
   "wall (s)" "CPU (s)" "wall, to" "path"
-printf '| %-44s | %8s | %8s | %9s | %-9s |\n' "" "" "" "1 worker" ""
-printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..46})" ---------- ---------- ----------- -----------
+printf '| %-44s | %8s | %8s | %9s | %-11s |\n' "" "" "" "serial" ""
+printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..46})" ---------- ---------- ----------- -------------
 for name in icon.png screenshot.png photo.png; do
-  printf '| %-44s | %8s | %8s | %9s | %-9s |\n' \
+  printf '| %-44s | %8s | %8s | %9s | %-11s |\n' \
     "$name, $(identify -format %wx%h "$images/$name"), $(stat -c %s "$images/$name") bytes" "" "" "" ""
   for build in "Debian's pngcrush:pngcrush" \
-      "ours, native, 1 worker:env PNGCRUSH_WORKERS=1 $native/pngcrush-native" \
-      "ours, native, as many as processors:$native/pngcrush-native" \
-      "win64 under Wine, 1 worker:env PNGCRUSH_WORKERS=1 wine $work/win/pngcrush.bin" \
-      "win64 under Wine, as many as processors:wine $work/win/pngcrush.bin"; do
+      "ours, native, serial:env PNGCRUSH_WORKERS=1 $native/pngcrush-native" \
+      "ours, native, one process a processor:$native/pngcrush-native" \
+      "win64 under Wine, serial:env PNGCRUSH_WORKERS=1 wine $work/win/pngcrush.bin" \
+      "win64 under Wine, one process a processor:wine $work/win/pngcrush.bin"; do
     label=${build%%:*} command=${build#*:}
     : > "$work/t-image"
     for ((i = 0; i < image_runs; i++)); do
@@ -137,11 +137,31 @@ for name in icon.png screenshot.png photo.png; do
     wall=$(cut -d' ' -f1 "$work/t-image" | median) cpu=$(cut -d' ' -f2 "$work/t-image" | median)
     ratio=
     case $label in
-      *"1 worker") one=$wall ;;
-      *processors) ratio=$(awk -v a="$wall" -v b="$one" 'BEGIN { printf "%.2f", a / b }') ;;
+      *serial) one=$wall ;;
+      *processor) ratio=$(awk -v a="$wall" -v b="$one" 'BEGIN { printf "%.2f", a / b }') ;;
     esac
     # shellcheck disable=SC2086
-    printf '| %-44s | %8s | %8s | %9s | %-9s |\n' "  $label" "$wall" "$cpu" "$ratio" \
+    printf '| %-44s | %8s | %8s | %9s | %-11s |\n' "  $label" "$wall" "$cpu" "$ratio" \
       "$([ "$label" = "Debian's pngcrush" ] && echo serial || path $command)"
   done
 done
+
+# The memory of one image's run, all its processes together: their
+# resident sizes summed, sampled every 20 ms, at the highest.
+peak() {
+  local most=0 now
+  (cd "$images" && "$@" -rem alla -brute -reduce photo.png out.png >/dev/null 2>&1) &
+  while kill -0 $! 2>/dev/null; do
+    now=$(ps -eo rss=,args= | awk '/-rem alla -brute -reduce photo.png out.png/ && !/awk/ { k += $1 } END { print k + 0 }')
+    [ "$now" -le "$most" ] || most=$now
+    sleep 0.02
+  done
+  rm -f "$images/out.png"
+  echo "$((most / 1024)) MiB"
+}
+echo
+row "photo.png, peak memory of all processes" "serial" "side by side"
+row "----------------------------------------" "--------------" "--------------"
+row "ours, native" "$(PNGCRUSH_WORKERS=1 peak "$native/pngcrush-native")" "$(peak "$native/pngcrush-native")"
+row "win64 under Wine (Wine's own included)" "$(PNGCRUSH_WORKERS=1 peak wine "$work/win/pngcrush.bin")" \
+  "$(peak wine "$work/win/pngcrush.bin")"
