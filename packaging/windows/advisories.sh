@@ -23,7 +23,8 @@ for cve in $(zcat "$changelog" | grep -oE 'CVE[- ][0-9]{4}-[0-9]+' | tr ' ' - | 
   options=$(awk -v cve="$cve" '$1 == cve { print $2 }' "$here/advisories.txt")
   [ -n "$options" ] || { unknown+=("$cve"); continue; }
   for option in ${options//,/ }; do
-    [ "$option" = - ] || grep -qx "/\*#undef PNG_${option}_SUPPORTED\*/" "$config" ||
+    [ "$option" = - ] || { grep -qx "/\*#undef PNG_${option}_SUPPORTED\*/" "$config" &&
+      ! grep -qx "#define PNG_${option}_SUPPORTED" "$config"; } ||
       { echo "talvek: $here/advisories.txt accounts for $cve by $option off, but $config does not have it off" >&2; exit 1; }
   done
 done
