@@ -8,7 +8,7 @@ set(TALVEK_SOURCES_CACHE "${PROJECT_SOURCE_DIR}/build/sources" CACHE PATH
 set(optimizer_dir "${PROJECT_SOURCE_DIR}/packaging/windows")
 
 # talvek_optimizer(TARGET OUTPUT WORK BUILD_FOR [ENV NAME=VALUE...] [FLAGS FLAG...]
-#   [BYPRODUCTS FILE...])
+#   [BYPRODUCTS FILE...] [DEPENDS FILE...])
 # builds OUTPUT, for a MinGW-w64 triple or "native", in the folder WORK,
 # with the compiler flags and environment given. It is built again only when
 # its stamp changes: the list of its inputs in packaging/windows with their
@@ -16,9 +16,10 @@ set(optimizer_dir "${PROJECT_SOURCE_DIR}/packaging/windows")
 # settings, which optimizer-inputs.cmake writes before every build. A file
 # added or deleted changes the list, where a dependency on the files alone
 # would leave the old output newer than every file that is left. BYPRODUCTS
-# names files of the unpacked sources that other targets compile.
+# names files of the unpacked sources that other targets compile; DEPENDS,
+# inputs from elsewhere (a test's own patch).
 function(talvek_optimizer target output work build_for)
-  cmake_parse_arguments(PARSE_ARGV 4 arg "" "" "ENV;FLAGS;BYPRODUCTS")
+  cmake_parse_arguments(PARSE_ARGV 4 arg "" "" "ENV;FLAGS;BYPRODUCTS;DEPENDS")
   set(stamp "${work}/inputs.stamp")
   string(JOIN " " settings ${build_for} ${arg_ENV} ${arg_FLAGS})
   add_custom_target(${target}_inputs
@@ -30,7 +31,7 @@ function(talvek_optimizer target output work build_for)
     COMMAND ${CMAKE_COMMAND} -E env ${arg_ENV}
       bash "${optimizer_dir}/build-pngcrush.sh" ${build_for} "${TALVEK_SOURCES_CACHE}"
       "${work}" "${output}" ${arg_FLAGS}
-    DEPENDS "${stamp}"
+    DEPENDS "${stamp}" ${arg_DEPENDS}
     COMMENT "Building ${output} from Debian's sources of pngcrush and libpng"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")

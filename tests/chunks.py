@@ -2,9 +2,14 @@
 """Writes small PNG images rich in ancillary chunks into a folder, for the
 tests of the optimizer we ship: each kind of ancillary chunk before and
 after the image data, compressed text and colour profiles that inflate to
-64 MiB, and compressed streams cut short; and one image for each reduction
-that -reduce makes. Only the standard library.
-Usage: chunks.py FOLDER"""
+64 MiB, and compressed streams cut short; one image for each reduction that
+-reduce makes; and images with transparency (tRNS) of every colour type and
+bit depth that can carry it, among them those whose pixels pngcrush 1.8.13
+changes (named trns-lost-*). With --same, pairs of images instead, NAME-a
+and NAME-b, whose pixels are the same in another colour type, bit depth,
+palette order or interlacing (same-*), or differ by one sample (differ-*),
+for the tests of the pixel oracle. Only the standard library.
+Usage: chunks.py [--same] FOLDER"""
 import os
 import struct
 import sys
@@ -94,6 +99,93 @@ REDUCIBLE = {
 }
 
 
+def pack(samples, depth):
+    """One row's samples as bytes, packed below 8 bits, big-endian at 16."""
+    if depth == 16:
+        return b"".join(struct.pack(">H", v) for v in samples)
+    if depth == 8:
+        return bytes(samples)
+    per = 8 // depth
+    samples = list(samples) + [0] * (-len(samples) % per)
+    return bytes(sum(v << (8 - depth * (k + 1)) for k, v in enumerate(samples[i:i + per]))
+                 for i in range(0, len(samples), per))
+
+
+# Adam7's passes: the first column and row, and the steps between them.
+ADAM7 = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2)]
+
+
+def encode(width, height, depth, colour, pixel, extra=(), interlaced=False):
+    """A whole PNG file: pixel(x, y) gives the samples of one pixel (one
+    index for a palette), and extra the chunks between IHDR and IDAT."""
+    passes = ADAM7 if interlaced else [(0, 0, 1, 1)]
+    data = b""
+    for x0, y0, dx, dy in passes:
+        xs = range(x0, width, dx)
+        if not xs:
+            continue
+        for y in range(y0, height, dy):
+            data += b"\0" + pack([v for x in xs for v in pixel(x, y)], depth)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", be32(width, height) + bytes((depth, colour, 0, 0, int(interlaced))))
+            + b"".join(extra) + chunk(b"IDAT", zlib.compress(data)) + END)
+
+
+def palette(colours, alphas=None):
+    """A PLTE chunk, and a tRNS chunk when alphas are given."""
+    chunks = [chunk(b"PLTE", b"".join(bytes(c) for c in colours))]
+    return chunks + ([chunk(b"tRNS", bytes(alphas))] if alphas is not None else [])
+
+
+def key(*samples):
+    return chunk(b"tRNS", struct.pack(">%dH" % len(samples), *samples))
+
+
+# 256 colours, all different.
+COLOURS = [((i * 37) % 256, (i * 101) % 256, i) for i in range(256)]
+# Images with tRNS: bit depth, colour type, the pixel at x, y, the chunks
+# before the image data, and the size when it is not 16 x 16.
+TRANSPARENT = {
+    # Of every colour type and bit depth that tRNS can go with.
+    "trns-grey-1": (1, 0, lambda x, y: ((x ^ y) & 1,), [key(1)]),
+    "trns-grey-2": (2, 0, lambda x, y: ((x + y) % 4,), [key(2)]),
+    "trns-grey-4": (4, 0, lambda x, y: ((x * y) % 16,), [key(9)]),
+    "trns-grey-8": (8, 0, lambda x, y: ((x * 16 + y) % 64,), [key(37)]),
+    "trns-grey-16": (16, 0, lambda x, y: (x * 4099 + y,), [key(4099 * 3 + 5)]),
+    "trns-rgb-8": (8, 2, lambda x, y: (x * 16, y * 16, 37), [key(32, 48, 37)]),
+    "trns-rgb-16": (16, 2, lambda x, y: (x * 4099, y, 7), [key(4099, 5, 7)]),
+    "trns-palette-1": (1, 3, lambda x, y: ((x + y) % 2,), palette(COLOURS[:2], [0])),
+    "trns-palette-2": (2, 3, lambda x, y: ((x * y) % 4,), palette(COLOURS[:4], [255, 0, 128])),
+    "trns-palette-4": (4, 3, lambda x, y: ((x + 3 * y) % 16,), palette(COLOURS[:16], [0, 64] * 5)),
+    "trns-palette-8": (8, 3, lambda x, y: (x * 16 + y,), palette(COLOURS, [(i * 7) % 256 for i in range(256)])),
+    # Reducible, keeping every pixel: a 16-bit key whose bytes are equal,
+    # a grey key on grey RGB pixels, and a palette cut with its tRNS.
+    "trns-reduce-16-bit": (16, 0, lambda x, y: ((x + y) * 257,), [key(5 * 257)]),
+    "trns-reduce-grey": (8, 2, lambda x, y: ((x * y) % 50,) * 3, [key(0, 0, 0)]),
+    "trns-reduce-palette": (8, 3, lambda x, y: ((x + y) % 8,), palette(COLOURS[:32], [0, 128] + [255] * 30)),
+    # pngcrush 1.8.13 changes these pixels. A full tRNS on a palette of
+    # which 100 entries are used, the last (unused) entry transparent: the
+    # tRNS is dropped with the unused entries.
+    "trns-lost-palette-full": (8, 3, lambda x, y: ((x * 7 + y * 13) % 100,),
+                               palette(COLOURS, [0 if i % 10 == 0 or i == 255 else 255 for i in range(256)])),
+    # A tRNS that names a half-transparent entry after the used ones.
+    "trns-lost-palette-after": (8, 3, lambda x, y: ((x + y) % 6,), palette(COLOURS[:16], [0, 255, 0, 255, 255, 255, 255, 255, 255, 128])),
+    # 16-bit grey, every sample reducible to 8 bits, with a key that no
+    # pixel has and whose bytes differ: reduced to 0x17, it matches 0x1717.
+    "trns-lost-grey-16-key": (16, 0, lambda x, y: (((x + y) % 32) * 257,) if x else (0x1717,), [key(0x2a17)]),
+    # The same in RGB.
+    "trns-lost-rgb-16-key": (16, 2, lambda x, y: (0x1717, 0x1717, ((x + y) % 32) * 257), [key(0x2a17, 0x2a17, 0x2a17)]),
+    # RGB whose pixels are all grey, with a grey key: reduced to grey, the
+    # key becomes 0. With a key that is not grey, the same.
+    "trns-lost-grey-rgb": (8, 2, lambda x, y: ((x * y) % 40,) * 3, [key(37, 37, 37)]),
+    "trns-lost-colour-key": (8, 2, lambda x, y: ((x * y) % 40,) * 3, [key(3, 4, 3)]),
+    # A palette whose highest used index lies only in the first column.
+    "trns-lost-palette-first-column": (8, 3, lambda x, y: (7,) if x == 0 else ((x + y) % 2,), palette(COLOURS[:8], [0, 255])),
+    # The first fault on an image large enough to measure side by side.
+    "trns-lost-palette-large": (8, 3, lambda x, y: ((x * 7 + y * 13) % 100,),
+                                palette(COLOURS, [0 if i % 10 == 0 or i == 255 else 255 for i in range(256)]), (600, 400)),
+}
+
+
 def write(folder, name, before=(), after=()):
     with open(os.path.join(folder, name + ".png"), "wb") as out:
         out.write(HEAD + b"".join(before) + IMAGE + b"".join(after) + END)
@@ -101,6 +193,10 @@ def write(folder, name, before=(), after=()):
 
 def main(folder):
     os.makedirs(folder, exist_ok=True)
+    for name, (depth, colour, pixel, extra, *size) in TRANSPARENT.items():
+        width, height = size[0] if size else (16, 16)
+        with open(os.path.join(folder, name + ".png"), "wb") as out:
+            out.write(encode(width, height, depth, colour, pixel, extra))
     for kind, chunks in list(COMPRESSED.items()) + [("others", OTHERS)]:
         write(folder, "before-" + kind, before=chunks)
         write(folder, "after-" + kind, after=chunks)
@@ -115,5 +211,36 @@ def main(folder):
                       + palette + chunk(b"IDAT", zlib.compress(rows)) + END)
 
 
+def same(folder):
+    """Pairs whose pixels are equal as 16-bit RGBA, and pairs that differ."""
+    os.makedirs(folder, exist_ok=True)
+    grey = lambda x, y: ((x * 16 + y) % 256,)
+    order = list(range(16))[::-1]
+    pairs = {
+        "same-palette-rgba": (encode(16, 16, 8, 3, lambda x, y: ((x + y) % 16,), palette(COLOURS[:16], [0, 128])),
+                              encode(16, 16, 8, 6, lambda x, y: COLOURS[(x + y) % 16] + ((0, 128, 255)[min((x + y) % 16, 2)],))),
+        "same-palette-order": (encode(16, 16, 4, 3, lambda x, y: ((x * y) % 16,), palette(COLOURS[:16])),
+                               encode(16, 16, 8, 3, lambda x, y: (order[(x * y) % 16],), palette([COLOURS[i] for i in order]))),
+        "same-grey-rgb-16": (encode(16, 16, 8, 0, grey),
+                             encode(16, 16, 16, 2, lambda x, y: (grey(x, y)[0] * 257,) * 3)),
+        "same-grey-4-8": (encode(16, 16, 4, 0, lambda x, y: ((x + y) % 16,)),
+                          encode(16, 16, 8, 0, lambda x, y: ((x + y) % 16 * 17,))),
+        "same-key-alpha": (encode(16, 16, 8, 0, grey, [key(37)]),
+                           encode(16, 16, 8, 4, lambda x, y: grey(x, y) + ((0 if grey(x, y)[0] == 37 else 255),))),
+        "same-interlaced": (encode(16, 16, 8, 2, lambda x, y: (x * 16, y * 16, 9), interlaced=True),
+                            encode(16, 16, 8, 2, lambda x, y: (x * 16, y * 16, 9))),
+        # One alpha sample of one pixel, 65535 against 65534.
+        "differ-alpha": (encode(16, 16, 16, 6, lambda x, y: (1, 2, 3, 65535)),
+                         encode(16, 16, 16, 6, lambda x, y: (1, 2, 3, 65534 if (x, y) == (15, 15) else 65535))),
+    }
+    for name, images in pairs.items():
+        for suffix, data in zip("ab", images):
+            with open(os.path.join(folder, "%s-%s.png" % (name, suffix)), "wb") as out:
+                out.write(data)
+
+
 if __name__ == "__main__":
-    main(sys.argv[1])
+    if sys.argv[1] == "--same":
+        same(sys.argv[2])
+    else:
+        main(sys.argv[1])

@@ -1,5 +1,5 @@
 # Helpers shared by the shell tests: checks on inputs and optimized copies.
-# Pixels are compared with ImageMagick; a broken input must leave no copy.
+# Pixels are compared by the pixel oracle; a broken input must leave no copy.
 
 # Folder runs in a graphical session send "Listo" to the desktop as well; the
 # tests' runs must not reach the desktop of whoever runs them.
@@ -51,10 +51,18 @@ test_images() {
     /usr/bin/python3 "$source/tests/chunks.py" "$1"
 }
 
+# same_pixels INPUT COPY: the pixel oracle (tests/pixels.c, built with the
+# tests, found in TALVEK_PIXELS). Silent when every pixel of COPY is that of
+# INPUT, as 16-bit RGBA samples; otherwise it says where they differ, and
+# fails.
+same_pixels() {
+  "${TALVEK_PIXELS:?no pixel oracle: set TALVEK_PIXELS to build/PRESET/pixels}" "$1" "$2"
+}
+
 # A fingerprint of every file directly in a folder, outputs aside.
 fingerprint() { (cd "$1" && find . -maxdepth 1 -type f -print0 | sort -z | xargs -0r sha256sum); }
 
-# Every PNG in the folder has a copy in _talvek with the same pixels. Broken
+# Every PNG in the folder has a copy in _talvek with its pixels. Broken
 # ones (names beginning with x, or invalid- in the corpus) have none, unless
 # pngcrush itself writes one for them (it passes some damage through): then
 # the copy is exactly the one pngcrush makes on its own, or none at all for
@@ -77,8 +85,7 @@ check_copies() {
       *) if [ ! -s "$copy" ]; then
            fail "no copy of $name"
          else
-           diff=$(compare -quiet -metric AE "$dir/$name" "$copy" null: 2>&1)
-           [ "$diff" = 0 ] || fail "$name: $diff pixels differ"
+           diff=$(same_pixels "$dir/$name" "$copy") || fail "$diff"
          fi ;;
     esac
   done

@@ -33,6 +33,8 @@ status=0 passed=0 failed=0
 libpng=build/fuzz/libpng/build/libpng/contrib
 afl_libpng=build/fuzz/optimizer/build/libpng/contrib
 sanitized=build/sanitize/optimizer/pngcrush
+# The tests' pixel oracle, built by the sanitize preset with the tests.
+pixels=build/sanitize/pixels
 # The ten methods of "methods", from pngcrush's table of methods (filter,
 # zlib strategy, level): 11 to 16 are filters 0 to 5 (none, sub, up,
 # average, Paeth, adaptive) with Huffman codes only at level 2; 23 is
@@ -84,7 +86,8 @@ libfuzzer() {
 # with libpng's dictionary, keeping what it finds in build/fuzz/afl/NAME.
 # afl++'s compiler passes drop some of the sanitizers' checks, so every
 # input it kept, crashed or hung on runs again through REPLAY, with the
-# same arguments. Fails, naming the inputs, on a crash, a hang or a report.
+# same arguments, and the pixel oracle checks the copy it makes. Fails,
+# naming the inputs, on a crash, a hang, a report or a lost pixel.
 afl_run() {
   local name=$1 time=$2 seeds=$3 replay=$4 out=build/fuzz/afl/$1 options=() found=()
   local afl=0 input code limit stats
@@ -104,11 +107,21 @@ afl_run() {
     [[ $input == */queue/* ]] || limit=60
     code=0
     with_input "$input" "$@"
+    rm -f "$scratch/copy.png"
     # A subshell that waits, so that the shell does not announce a crash.
     (ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86 timeout "$limit" "$replay" \
       "${args[@]:1}" >/dev/null 2>"$scratch/replay.log"; exit $?) 2>/dev/null || code=$?
+    # A copy that the last guard had to write again, or whose pixels differ
+    # (1; an input that the oracle cannot read is 2).
+    ! grep -q 'again without reductions' "$scratch/replay.log" || code=86
+    if [ -e "$scratch/copy.png" ] && [ -x "$pixels" ] &&
+        ! "$pixels" "$input" "$scratch/copy.png" >>"$scratch/replay.log"; then
+      grep -q ' differ' "$scratch/replay.log" && code=86 &&
+        echo "SUMMARY: lost pixels: $(tail -1 "$scratch/replay.log")" >>"$scratch/replay.log"
+    fi
     [[ $input != */queue/* ]] || [ $code -eq 86 ] || continue
-    found+=("$input ($(grep -m1 -o 'SUMMARY: .*\|runtime error: .*' "$scratch/replay.log" ||
+    found+=("$input ($(grep -m1 -o 'SUMMARY: .*\|runtime error: .*\|pngcrush: .*again without reductions' \
+      "$scratch/replay.log" ||
       echo "status $code when run again"))")
   done
   stats=$out/default/fuzzer_stats

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 . tools/packages.sh
 install_packages "${BUILD_PACKAGES[@]}" libgtest-dev imagemagick \
   "${WINDOWS_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" "${WINE_PACKAGES[@]}" python3-pefile \
-  clang libclang-rt-14-dev llvm util-linux time zlib1g-dev afl++ \
+  clang libclang-rt-14-dev llvm util-linux time zlib1g-dev libpng-dev afl++ \
   "${DEB_BUILD_PACKAGES[@]}" "${DEB_CHECK_PACKAGES[@]}"
 jobs=$(nproc)
 # The real images the tests run on, fetched once (tests/corpus.sh).
@@ -35,7 +35,7 @@ bash packaging/debian/build.sh >/dev/null
 [ "$(sha256sum < build/deb/talvek_*.deb)" = "$first" ] ||
   { echo "FAIL: two builds of the package differ"; exit 1; }
 status=0
-bash tests/debian/package.sh build/deb/talvek_*.deb . || status=$?
+TALVEK_PIXELS=$PWD/build/linux/pixels bash tests/debian/package.sh build/deb/talvek_*.deb . || status=$?
 # 77: the test skipped itself, and its SKIPPED line said why.
 [ $status -eq 77 ] && echo "The package test was skipped; the other tests go on."
 [ $status -eq 0 ] || [ $status -eq 77 ] || exit $status

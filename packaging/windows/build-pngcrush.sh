@@ -55,13 +55,14 @@ wrong=$(awk '$1 == "option" && ($NF == "on" || $NF == "off") { print $2, $NF }' 
 [ -z "$wrong" ] ||
   { echo "talvek: pnglibconf.h has ${wrong//$'\n'/, }, against libpng.dfa; see $work/pnglibconf.log" >&2; exit 1; }
 
-# Our own source beside pngcrush's: its trials side by side in workers.
-cp "$here"/pngcrush-workers.[ch] "$work/pngcrush"
+# Our own sources beside pngcrush's: its trials side by side in workers,
+# and the last guard of every copy's pixels.
+cp "$here"/pngcrush-{workers,pixels}.[ch] "$work/pngcrush"
 flags=(-O2 -I"$work/libpng" -I"$include" "$@")
 objects=()
-sources=("$work"/pngcrush/pngcrush{,-workers}.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c)
+sources=("$work"/pngcrush/pngcrush{,-workers,-pixels}.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c)
 # An archive is libpng alone, for libpng's own fuzzers.
-[[ $output != *.a ]] || sources=("${sources[@]:2}")
+[[ $output != *.a ]] || sources=("${sources[@]:3}")
 mkdir -p "$work/obj"
 for source in "${sources[@]}"; do
   object=$work/obj/$(basename "${source%.c}").o

@@ -16,21 +16,27 @@
  * line at a time:
  *
  *     trial T LENGTH          a measured trial
- *     error T MESSAGE         the libpng error that ended its trials
+ *     error T MESSAGE         a libpng error on trial T, which ended it
  *     timers S N S N S N S N  pngcrush's four timers
  *     end
  *
  * A report counts only when it is whole (it ends with "end") and the
  * worker ended normally. Whatever trial no such report measured, the
- * parent measures itself, so a worker that fails costs time, never bytes.
- * Only the sanitizer builds differ: there a worker's crash or sanitizer
- * report ends the parent the same way, so that the fuzzer and the tests
- * see it.
+ * parent measures itself, so a worker that fails costs time, never bytes;
+ * a worker's libpng error is such a failure too, since what failed there
+ * (memory, the input changed meanwhile) may not fail in the parent, which
+ * then meets the error itself if it is real. The parent never waits on a
+ * worker without bound: one that it has not heard from for a while (see
+ * worker_patience) is ended and counts as failed. Only the sanitizer
+ * builds differ: there a worker's crash or sanitizer report ends the
+ * parent the same way, so that the fuzzer and the tests see it.
  *
  * Two settings are for tests: PNGCRUSH_WORKERS=N has N processes measure,
  * whatever the processors and the image's size (1: the serial path), and
- * PNGCRUSH_WORKER_FAULT=K makes worker K (from 1) garble its report after
- * its first trial and end abruptly. */
+ * PNGCRUSH_WORKER_FAULT=K makes worker K (from 1) fail after its first
+ * trial: it garbles its report and ends abruptly; with K:hang it hangs
+ * instead, as a worker held by an error dialog would; with K:error it
+ * reports a libpng error on its second trial. */
 #ifdef __linux__
 #  define _GNU_SOURCE /* sched_getaffinity, memfd_create */
 #endif
@@ -53,10 +59,12 @@ typedef HANDLE channel_t;
 #else
 #  include <errno.h>
 #  include <fcntl.h>
+#  include <poll.h>
 #  include <sched.h>
 #  include <signal.h>
 #  include <sys/mman.h>
 #  include <sys/wait.h>
+#  include <time.h>
 #  include <unistd.h>
 #  ifdef __linux__
 #    include <sys/prctl.h>
@@ -84,6 +92,13 @@ typedef int channel_t;
 #define REPORT_SIZE 16384   /* a whole report is under 4 KiB */
 #define MESSAGE_SIZE 400
 
+/* How long the parent waits for a worker that it does not hear from:
+ * PATIENCE_MS, and PATIENCE_FACTOR times the longest the parent itself
+ * took for a trial or for what comes before its first measuring trial
+ * (what a worker does before it reports anything). */
+#define PATIENCE_MS 10000UL
+#define PATIENCE_FACTOR 10UL
+
 /* Images whose raw pixels (width x height x bytes per pixel, from the
  * header) come to less than 128 KiB take the serial path: starting the
  * workers would cost more than they save. Under Wine, where starting a
@@ -109,7 +124,8 @@ static int worker_index = -1, worker_count;
 static channel_t worker_channel;
 static struct shared *shared;
 static int real_stdout = -1, real_stderr = -1;
-static int worker_fault, taken;
+static int taken;
+static enum { FAULT_NONE, FAULT_GARBLE, FAULT_HANG, FAULT_ERROR } worker_fault;
 
 /* The parent's command line, to start workers with. */
 static char **saved_argv;
@@ -120,8 +136,10 @@ static int claiming, running, helpers, wanted_trial[MAX_TRIALS];
 static unsigned long measured_length[MAX_TRIALS];
 static char measured[MAX_TRIALS];
 static unsigned long timer_seconds[WORKERS_TIMERS], timer_nanoseconds[WORKERS_TIMERS];
-static char error_message[MESSAGE_SIZE + 1];
-static int error_trial;
+
+/* The parent's clock, in milliseconds: when it started, when its current
+ * trial started, and the longest it took for one (see PATIENCE_MS). */
+static unsigned long started_at, trial_started_at, longest_ms;
 
 /* One worker as the parent sees it. */
 struct worker
@@ -133,6 +151,8 @@ struct worker
    int pipe;
 #endif
    int started;
+   int open;           /* its pipe has not reached its end */
+   unsigned long heard_at;
    char report[REPORT_SIZE + 1];
    size_t length;
    int overflow;
@@ -149,6 +169,12 @@ static struct worker workers[MAX_WORKERS];
 /* and its end.                                                           */
 
 #ifdef _WIN32
+
+/* A clock in milliseconds, for the parent's patience. */
+static unsigned long now_ms(void)
+{
+   return (unsigned long) GetTickCount();
+}
 
 /* The processors this process may run on. */
 static int processors(void)
@@ -251,7 +277,8 @@ static void platform_end(void)
  * job when it can be. Pipes are made uninheritable and only this worker's
  * end is made inheritable around its own start: Windows XP has no list of
  * the handles to inherit, and a worker holding another's pipe would keep
- * that pipe from ever breaking. */
+ * that pipe from ever breaking. The worker inherits an error mode in which
+ * a crash ends it at once, with no dialog left waiting for a click. */
 static int start_worker(struct worker *w, int index, int count, unsigned long memory)
 {
    static char command[32768];
@@ -261,6 +288,7 @@ static int start_worker(struct worker *w, int index, int count, unsigned long me
    PROCESS_INFORMATION process;
    HANDLE read_end, write_end;
    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+   UINT mode;
    BOOL ok;
 
    if (length == 0 || length >= sizeof path ||
@@ -278,9 +306,11 @@ static int start_worker(struct worker *w, int index, int count, unsigned long me
 
    SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
    SetEnvironmentVariableA(WORKER_VARIABLE, value);
+   mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
    ok = CreateProcessA(path, command, NULL, NULL, TRUE,
        CREATE_SUSPENDED | BELOW_NORMAL_PRIORITY_CLASS, NULL, NULL,
        &startup, &process);
+   SetErrorMode(mode);
    SetEnvironmentVariableA(WORKER_VARIABLE, NULL);
    /* From here the worker holds the only write end. */
    CloseHandle(write_end);
@@ -300,30 +330,47 @@ static int start_worker(struct worker *w, int index, int count, unsigned long me
    return 1;
 }
 
-/* Reads what the worker sends; the bytes read into BUFFER, 0 at the end. */
-static long read_some(struct worker *w, char *buffer, size_t size)
+/* Reads what the worker has sent so far, without waiting: the bytes read
+ * into BUFFER, 0 when there are none yet, -1 at the end. */
+static long read_ready(struct worker *w, char *buffer, size_t size)
 {
-   DWORD got;
+   DWORD ready = 0, got = 0;
 
-   if (!ReadFile(w->pipe, buffer, (DWORD) size, &got, NULL))
+   if (!PeekNamedPipe(w->pipe, NULL, 0, NULL, &ready, NULL))
+      return -1;
+   if (ready == 0)
       return 0;
+   if (!ReadFile(w->pipe, buffer, ready < size ? ready : (DWORD) size, &got, NULL))
+      return -1;
    return (long) got;
 }
 
-/* Ends a worker whose parent has met an error of its own. */
+/* Waits a little for the workers' output. */
+static void pause_for_output(void)
+{
+   Sleep(10);
+}
+
+/* Ends a worker: its parent has met an error, or lost patience. */
 static void stop_worker(struct worker *w)
 {
    TerminateProcess(w->process, 1);
 }
 
-/* Waits for the worker to end, and notes how it ended. */
-static void await_worker(struct worker *w)
+/* Waits for the worker to end, within PATIENCE milliseconds before it is
+ * ended, and notes how it ended. */
+static void await_worker(struct worker *w, unsigned long patience)
 {
    DWORD code = 1;
 
    CloseHandle(w->pipe);
-   WaitForSingleObject(w->process, INFINITE);
-   GetExitCodeProcess(w->process, &code);
+   if (WaitForSingleObject(w->process, patience) != WAIT_OBJECT_0)
+   {
+      TerminateProcess(w->process, 1);
+      WaitForSingleObject(w->process, 5000);
+   }
+   if (!GetExitCodeProcess(w->process, &code) || code == STILL_ACTIVE)
+      code = 1;
    CloseHandle(w->process);
    w->status = (int) code;
    w->ended_normally = code == 0;
@@ -350,7 +397,22 @@ static void end_abruptly(void)
    TerminateProcess(GetCurrentProcess(), 9);
 }
 
+/* Holds this worker for good, as an error dialog would. */
+static void hang(void)
+{
+   for (;;)
+      Sleep(1000);
+}
+
 #else /* POSIX */
+
+static unsigned long now_ms(void)
+{
+   struct timespec now;
+
+   clock_gettime(CLOCK_MONOTONIC, &now);
+   return (unsigned long) now.tv_sec * 1000UL + (unsigned long) now.tv_nsec / 1000000UL;
+}
 
 static int processors(void)
 {
@@ -405,17 +467,30 @@ static void drop_shared(struct shared *view)
    mapping = -1;
 }
 
+/* While the workers run, SIGCHLD has its default action: were it ignored,
+ * the system would reap them itself, and how they ended would be lost. */
+static struct sigaction saved_sigchld;
+
 static void platform_begin(void)
 {
+   struct sigaction action;
+
+   memset(&action, 0, sizeof action);
+   action.sa_handler = SIG_DFL;
+   sigemptyset(&action.sa_mask);
+   sigaction(SIGCHLD, &action, &saved_sigchld);
 }
 
 static void platform_end(void)
 {
+   sigaction(SIGCHLD, &saved_sigchld, NULL);
 }
 
 /* Starts worker INDEX of COUNT: this program again, on the same command
  * line. Its pipe's read end, and every other worker's, is closed on exec;
- * on Linux the worker is killed when the parent ends. */
+ * on Linux the worker is killed when the parent ends. Only this program
+ * itself may be a worker: where /proc/self/exe cannot be run, no worker
+ * starts, and the serial path runs. */
 static int start_worker(struct worker *w, int index, int count, unsigned long memory)
 {
    int ends[2];
@@ -441,7 +516,6 @@ static int start_worker(struct worker *w, int index, int count, unsigned long me
 #ifdef __linux__
       execv("/proc/self/exe", saved_argv);
 #endif
-      execvp(saved_argv[0], saved_argv);
       _exit(127);
    }
    (void) parent;
@@ -451,19 +525,38 @@ static int start_worker(struct worker *w, int index, int count, unsigned long me
       close(ends[0]);
       return 0;
    }
+   fcntl(ends[0], F_SETFL, O_NONBLOCK);
    w->pid = pid;
    w->pipe = ends[0];
    return 1;
 }
 
-static long read_some(struct worker *w, char *buffer, size_t size)
+static long read_ready(struct worker *w, char *buffer, size_t size)
 {
    ssize_t got;
 
    do
       got = read(w->pipe, buffer, size);
    while (got < 0 && errno == EINTR);
-   return got < 0 ? 0 : (long) got;
+   if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      return 0;
+   return got <= 0 ? -1 : (long) got;
+}
+
+/* Waits up to a tenth of a second for output from any worker. */
+static void pause_for_output(void)
+{
+   struct pollfd pipes[MAX_WORKERS];
+   int index, count = 0;
+
+   for (index = 0; index < MAX_WORKERS; index++)
+      if (workers[index].started && workers[index].open)
+      {
+         pipes[count].fd = workers[index].pipe;
+         pipes[count].events = POLLIN;
+         count++;
+      }
+   poll(pipes, (nfds_t) count, 100);
 }
 
 static void stop_worker(struct worker *w)
@@ -471,13 +564,34 @@ static void stop_worker(struct worker *w)
    kill(w->pid, SIGKILL);
 }
 
-static void await_worker(struct worker *w)
+static void await_worker(struct worker *w, unsigned long patience)
 {
-   int status = 0;
+   unsigned long since = now_ms();
+   struct timespec moment = {0, 1000000};
+   int status = 0, killed = 0;
+   pid_t done;
 
    close(w->pipe);
-   while (waitpid(w->pid, &status, 0) < 0 && errno == EINTR)
-      ;
+   for (;;)
+   {
+      done = waitpid(w->pid, &status, killed ? 0 : WNOHANG);
+      if (done == w->pid || (done < 0 && errno != EINTR))
+         break;
+      if (done == 0 && now_ms() - since > patience)
+      {
+         kill(w->pid, SIGKILL);
+         killed = 1;
+      }
+      else if (done == 0)
+         nanosleep(&moment, NULL);
+   }
+   /* Not waited for (ECHILD): how it ended is unknown, so not normally. */
+   if (done != w->pid)
+   {
+      w->ended_normally = 0;
+      w->status = 1;
+      return;
+   }
    w->ended_normally = WIFEXITED(status) && WEXITSTATUS(status) == 0;
    if (WIFSIGNALED(status))
    {
@@ -520,6 +634,12 @@ static void send_text(const char *text)
 static void end_abruptly(void)
 {
    raise(SIGKILL);
+}
+
+static void hang(void)
+{
+   for (;;)
+      pause();
 }
 
 #endif
@@ -565,6 +685,7 @@ void workers_startup(int argc, char **argv)
    unsigned long value[4];
    int quiet;
 
+   started_at = now_ms();
    saved_argv = (char **) malloc((size_t) (argc + 1) * sizeof *saved_argv);
    if (saved_argv != NULL)
    {
@@ -583,7 +704,9 @@ void workers_startup(int argc, char **argv)
    worker_count = (int) value[1];
    worker_channel = channel_from(value[2]);
    fault = getenv("PNGCRUSH_WORKER_FAULT");
-   worker_fault = fault != NULL && atoi(fault) == worker_index + 1;
+   if (fault != NULL && atoi(fault) == worker_index + 1)
+      worker_fault = strstr(fault, ":hang") ? FAULT_HANG :
+          strstr(fault, ":error") ? FAULT_ERROR : FAULT_GARBLE;
    /* The parent says all that comes before the measuring trials. */
    fflush(stdout);
    fflush(stderr);
@@ -638,6 +761,8 @@ int workers_turn(int trial, unsigned long *best)
 
    if (least < *best)
       *best = least;
+   if (trial == taken)
+      trial_started_at = now_ms();
    return trial == taken;
 }
 
@@ -656,17 +781,23 @@ void workers_report(int trial, unsigned long length)
    {
       measured[trial] = 1;
       measured_length[trial] = length;
+      if (now_ms() - trial_started_at > longest_ms)
+         longest_ms = now_ms() - trial_started_at;
       taken = take_next();
       return;
    }
    sprintf(line, "trial %d %lu\n", trial, length);
    send_text(line);
-   if (worker_fault)
+   if (worker_fault == FAULT_GARBLE)
    {
       send_text("garbled\n");
       end_abruptly();
    }
+   if (worker_fault == FAULT_HANG)
+      hang();
    taken = take_next();
+   if (worker_fault == FAULT_ERROR && taken != 0)
+      workers_report_error(taken, "planted error");
 }
 
 /* Ends a worker whose report is sent. */
@@ -685,8 +816,6 @@ void workers_report_error(int trial, const char *message)
 
    if (worker_index < 0)
       return;
-   /* No trial is worth starting any more. */
-   __sync_fetch_and_add(&shared->next, MAX_TRIALS);
    sprintf(line, "error %d ", trial);
    at = strlen(line);
    for (; message != NULL && *message != '\0' && at < sizeof line - 2; message++)
@@ -765,8 +894,16 @@ static int workers_wanted(const char *in_name)
    return count < trial_count ? count : trial_count;
 }
 
-/* Reads a report to its end, into the worker's buffer as far as it goes. */
-static void read_report(struct worker *w)
+/* How long the parent waits, in milliseconds, for a worker it does not
+ * hear from (see PATIENCE_MS). */
+static unsigned long worker_patience(void)
+{
+   return PATIENCE_MS + PATIENCE_FACTOR * longest_ms;
+}
+
+/* Reads what a worker has sent so far into its buffer, as far as it goes;
+ * notes when it was last heard from, and when its pipe reached its end. */
+static void read_some(struct worker *w)
 {
    char spill[4096];
    long got;
@@ -774,18 +911,57 @@ static void read_report(struct worker *w)
    for (;;)
    {
       if (w->length < REPORT_SIZE)
-         got = read_some(w, w->report + w->length, REPORT_SIZE - w->length);
+         got = read_ready(w, w->report + w->length, REPORT_SIZE - w->length);
       else
       {
-         got = read_some(w, spill, sizeof spill);
+         got = read_ready(w, spill, sizeof spill);
          w->overflow |= got > 0;
       }
+      if (got < 0)
+         w->open = 0;
       if (got <= 0)
          break;
+      w->heard_at = now_ms();
       if (w->length < REPORT_SIZE)
          w->length += (size_t) got;
    }
    w->report[w->length] = '\0';
+}
+
+/* Reads every worker's report to its end. A worker not heard from for
+ * longer than the parent's patience is ended: its report, cut short,
+ * counts for nothing. */
+static void read_reports(void)
+{
+   unsigned long patience = worker_patience();
+   int index, open;
+
+   for (index = 0; index < MAX_WORKERS; index++)
+   {
+      workers[index].open = workers[index].started;
+      workers[index].heard_at = now_ms();
+   }
+   for (;;)
+   {
+      open = 0;
+      for (index = 0; index < MAX_WORKERS; index++)
+      {
+         struct worker *w = &workers[index];
+
+         if (!w->started || !w->open)
+            continue;
+         read_some(w);
+         if (w->open && now_ms() - w->heard_at > patience)
+         {
+            stop_worker(w);
+            w->open = 0;
+         }
+         open += w->open;
+      }
+      if (open == 0)
+         break;
+      pause_for_output();
+   }
 }
 
 /* Adds a time in seconds and nanoseconds to another. */
@@ -803,16 +979,16 @@ static int is_trial(unsigned long trial, const int *wanted)
    return trial < MAX_TRIALS && wanted[trial];
 }
 
-/* Checks a worker's report and, when it is whole, takes its lengths,
- * timers and error. */
+/* Checks a worker's report and, when it is whole, takes its lengths and
+ * timers. A trial that met a libpng error is left for the parent. */
 static void take_report(struct worker *w, const int *wanted)
 {
    unsigned long length[MAX_TRIALS], seconds[WORKERS_TIMERS] = {0},
        nanoseconds[WORKERS_TIMERS] = {0}, value[2 * WORKERS_TIMERS];
-   char seen[MAX_TRIALS], message[MESSAGE_SIZE + 1];
+   char seen[MAX_TRIALS];
    char *line = w->report, *next;
    const char *rest;
-   int trial, error_at = -1, ended = 0, i;
+   int trial, erred = 0, ended = 0, i;
 
    if (!w->ended_normally || w->overflow)
       return;
@@ -831,12 +1007,8 @@ static void take_report(struct worker *w, const int *wanted)
          length[value[0]] = value[1];
       }
       else if (strncmp(line, "error", 5) == 0 && numbers(line + 5, value, 1, &rest) &&
-          *rest == ' ' && is_trial(value[0], wanted) && error_at < 0)
-      {
-         error_at = (int) value[0];
-         strncpy(message, rest + 1, MESSAGE_SIZE);
-         message[MESSAGE_SIZE] = '\0';
-      }
+          *rest == ' ' && is_trial(value[0], wanted) && !seen[value[0]] && !erred)
+         erred = 1;
       else if (strncmp(line, "timers", 6) == 0 &&
           numbers(line + 6, value, 2 * WORKERS_TIMERS, &rest) && *rest == '\0')
          for (i = 0; i < WORKERS_TIMERS; i++)
@@ -859,11 +1031,6 @@ static void take_report(struct worker *w, const int *wanted)
       }
    for (i = 0; i < WORKERS_TIMERS; i++)
       add_time(&timer_seconds[i], &timer_nanoseconds[i], seconds[i], nanoseconds[i]);
-   if (error_at >= 0 && (error_trial < 0 || error_at < error_trial))
-   {
-      error_trial = error_at;
-      strcpy(error_message, message);
-   }
 }
 
 /* In the sanitizer builds: ends the parent as the worker ended, by the
@@ -897,6 +1064,8 @@ int workers_begin(const char *in_name, const int *try_method, int last_method)
    helpers = 0;
    if (worker_index >= 0 || saved_argv == NULL || begun++)
       return 0;
+   /* What a worker does before it reports: the parent's time so far. */
+   longest_ms = now_ms() - started_at;
    list_trials(try_method, last_method);
    count = workers_wanted(in_name);
    if (count < 2 || (shared = make_shared(&memory)) == NULL)
@@ -909,7 +1078,6 @@ int workers_begin(const char *in_name, const int *try_method, int last_method)
    memset(measured, 0, sizeof measured);
    memset(timer_seconds, 0, sizeof timer_seconds);
    memset(timer_nanoseconds, 0, sizeof timer_nanoseconds);
-   error_trial = -1;
 
    fflush(stdout);
    fflush(stderr);
@@ -938,16 +1106,14 @@ static void end_workers(int take)
 {
    int index;
 
-   /* A report is small enough for its pipe to hold it whole, so reading
-    * one pipe after another keeps no worker waiting. */
+   read_reports();
    for (index = 0; index < MAX_WORKERS; index++)
    {
       struct worker *w = &workers[index];
 
       if (!w->started)
          continue;
-      read_report(w);
-      await_worker(w);
+      await_worker(w, worker_patience());
       w->started = 0;
       if (CRASH_ENDS_PARENT && take && w->crashed)
          end_as(w);
@@ -960,18 +1126,13 @@ static void end_workers(int take)
    claiming = running = 0;
 }
 
-int workers_collect(int *try_method, const char **error_text)
+int workers_collect(int *try_method)
 {
    int i, first = 0;
 
    if (!running)
       return 0;
    end_workers(1);
-   if (error_trial >= 0)
-   {
-      *error_text = error_message;
-      return 0;
-   }
    /* Whatever no process measured, the parent measures now. */
    for (i = trial_count - 1; i >= 0; i--)
    {

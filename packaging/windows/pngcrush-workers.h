@@ -38,7 +38,8 @@ int workers_turn(int trial, unsigned long *best);
  * trial, the length it came to, and takes its next trial. */
 void workers_report(int trial, unsigned long length);
 
-/* Worker: reports the libpng error that ended its trials, and ends. */
+/* Worker: reports the libpng error that ended its trial, and ends; the
+ * parent measures that trial itself. */
 void workers_report_error(int trial, const char *message);
 
 /* Worker: reports its timers once no trial is left, and ends. */
@@ -55,12 +56,11 @@ int workers_begin(const char *in_name, const int *try_method, int last_method);
 /* Parent: nonzero while it takes trials beside its workers. */
 int workers_claiming(void);
 
-/* Parent, before its last trial: waits for its workers and takes their
- * lengths. Whatever trial no one measured is left for it (try_method 0,
- * every other 1), and the first of them is returned; 0 when none is left.
- * A worker's libpng error is given back in *error_message: no trial may
- * follow. */
-int workers_collect(int *try_method, const char **error_message);
+/* Parent, before its last trial: waits for its workers, within bounds,
+ * and takes their lengths. Whatever trial no one measured is left for it
+ * (try_method 0, every other 1), and the first of them is returned; 0
+ * when none is left. */
+int workers_collect(int *try_method);
 
 /* Parent, after a libpng error of its own: ends its workers. */
 void workers_abandon(void);

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # The optimizer we ship for Windows, built for Linux from the same sources
 # and options with AddressSanitizer and UndefinedBehaviorSanitizer, run with
-# Talvek's options on the corpus, the samples and the chunk-rich and hostile
-# images of chunks.py: no sanitizer may report anything, and the copy must
-# be the same byte for byte whether its trials run one after another or
-# side by side in 2 or 3 worker processes, one of which may fail.
+# Talvek's options on the corpus, the samples and the chunk-rich, hostile
+# and transparent images of chunks.py: no sanitizer may report anything,
+# every copy must keep every pixel without the last guard's help, and the
+# copy must be the same byte for byte whether its trials run one after
+# another or side by side in 2 or 3 worker processes, one of which may
+# fail. Then the last guard alone, in a build without the patches that keep
+# transparency and with a planted fault; libpng's messages whole; and
+# workers that hang or meet a libpng error.
 # Usage: optimizer.sh path/to/sanitized/pngcrush source-folder
 set -u
 optimizer=$1
@@ -18,20 +22,30 @@ test_images "$work/in"
 export ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86:print_stacktrace=1
 
 # crush IMAGE NAME [VARIABLE=VALUE...]: the copy of IMAGE as $work/NAME,
-# with the environment given; fails on a sanitizer's report.
+# with the environment given, and what pngcrush said in $work/log; fails on
+# a sanitizer's report. $program is the optimizer run.
+program=$optimizer
 crush() {
   rm -f "$work/$2"
-  env "${@:3}" timeout 300 "$optimizer" -rem alla -brute -reduce "$1" "$work/$2" \
+  env "${@:3}" timeout 300 "$program" -rem alla -brute -reduce "$1" "$work/$2" \
     >/dev/null 2>"$work/log"
   [ $? -ne 86 ] && ! grep -q 'Sanitizer\|runtime error' "$work/log" ||
     fail "${1##*/} ($*): $(grep -m5 'ERROR\|runtime error\|#[0-9] ' "$work/log")"
 }
 
-group "Every image with Talvek's options: no sanitizer report, and the same copy from 1, 2 and 3 workers and from a failing one"
+group "Every image with Talvek's options: no sanitizer report, every pixel kept, and the same copy from 1, 2 and 3 workers and from a failing one"
 made=0
 for image in "$work"/in/*; do
   crush "$image" serial.png PNGCRUSH_WORKERS=1
-  [ ! -s "$work/serial.png" ] || made=$((made + 1))
+  if [ -s "$work/serial.png" ]; then
+    made=$((made + 1))
+    case ${image##*/} in
+      invalid-*) ;;
+      *) said=$(same_pixels "$image" "$work/serial.png") || fail "$said" ;;
+    esac
+  fi
+  ! grep -q 'again without reductions' "$work/log" ||
+    fail "${image##*/}: the last guard had to write the copy again: $(grep -m1 again "$work/log")"
   for run in PNGCRUSH_WORKERS=2 PNGCRUSH_WORKERS=3 "PNGCRUSH_WORKERS=3 PNGCRUSH_WORKER_FAULT=2"; do
     # shellcheck disable=SC2086
     crush "$image" side.png $run
@@ -42,5 +56,41 @@ for image in "$work"/in/*; do
 done
 # A copy of every valid image at least: the optimizer did run.
 [ "$made" -ge "$(ls "$work/in" | grep -vc '^invalid-')" ] || fail "copies of only $made images"
+
+group "The last guard alone: without the patches that keep transparency, and with a planted fault"
+program=${optimizer}-planted
+# Without those patches each of them loses pixels, but for the one that
+# gets no copy at all (a libpng error ends its trials).
+rescued=0 images=0
+for image in "$work"/in/trns-lost-*.png; do
+  [[ $image != *first-column* ]] || continue
+  images=$((images + 1))
+  crush "$image" guarded.png
+  said=$(same_pixels "$image" "$work/guarded.png" 2>&1) || fail "${image##*/}: $said"
+  ! grep -q 'again without reductions' "$work/log" || rescued=$((rescued + 1))
+done
+[ $rescued -eq $images ] || fail "the guard wrote $rescued copies again, not $images"
+for image in "$work"/in/{reduce-palette,trns-lost-grey-rgb,basn6a16}.png; do
+  crush "$image" damaged.png PNGCRUSH_PLANTED_DAMAGE=1
+  [ ! -e "$work/damaged.png" ] && [ "$(grep -c 'no copy written$' "$work/log")" -eq 1 ] ||
+    fail "${image##*/}: a damaged copy was kept, or not said: $(cat "$work/log")"
+done
+program=$optimizer
+
+group "libpng's error messages, whole"
+crush "$corpus/invalid-crc32.png" crc.png
+said=$(grep -A1 'caught libpng error' "$work/log" | tail -1)
+[ "$said" = "   [00][00][00][00]: CRC error" ] || fail "a CRC error was told as: $(cat -v <<<"$said")"
+
+group "A worker that hangs is ended, and one that meets a libpng error is measured again"
+image=$work/in/basn2c16.png
+crush "$image" serial.png PNGCRUSH_WORKERS=1
+for fault in 2:hang 2:error; do
+  start=$SECONDS
+  crush "$image" side.png PNGCRUSH_WORKERS=3 PNGCRUSH_WORKER_FAULT=$fault
+  cmp -s "$work/serial.png" "$work/side.png" || fail "$fault: another copy"
+  ! grep -q 'caught libpng error\|settings undetermined' "$work/log" || fail "$fault: $(cat "$work/log")"
+  [ $((SECONDS - start)) -lt 60 ] || fail "$fault: waited $((SECONDS - start)) s"
+done
 
 finish
