@@ -93,6 +93,11 @@ static int decode(const char *name, struct image *image)
    }
    png_destroy_read_struct(&png, &info, NULL);
    free(image->rows);
+   if (status != 0)
+   {
+      free(image->samples);
+      image->samples = NULL;
+   }
    fclose(file);
    return status;
 }
@@ -116,24 +121,29 @@ int main(int argc, char **argv)
       fprintf(stderr, "usage: pixels INPUT COPY\n");
       return 2;
    }
-   if (decode(argv[1], &input) != 0 || decode(argv[2], &copy) != 0)
+   if (decode(argv[1], &input) != 0)
    {
-      const char *name = input.error[0] ? argv[1] : argv[2];
-
-      printf("%s: cannot read it: %s\n", name, input.error[0] ? input.error : copy.error);
+      printf("%s: cannot read it: %s\n", argv[1], input.error);
       return 2;
    }
+   if (decode(argv[2], &copy) != 0)
+   {
+      printf("%s: cannot read it: %s\n", argv[2], copy.error);
+      free(input.samples);
+      return 2;
+   }
+   count = (size_t) input.width * input.height;
    if (input.width != copy.width || input.height != copy.height)
    {
       printf("%s is %lux%lu, its input %lux%lu\n", argv[2], (unsigned long) copy.width,
           (unsigned long) copy.height, (unsigned long) input.width, (unsigned long) input.height);
-      return 1;
+      count = 0;
+      differ = 1;
    }
-   count = (size_t) input.width * input.height;
    for (pixel = 0; pixel < count; pixel++)
       if (memcmp(&input.samples[pixel * 4], &copy.samples[pixel * 4], 8) != 0 && differ++ == 0)
          first = pixel;
-   if (differ > 0)
+   if (differ > 0 && count > 0)
    {
       printf("%s: %lu of %lu pixels differ; the first, at (%lu, %lu), is RGBA",
           argv[2], (unsigned long) differ, (unsigned long) count,

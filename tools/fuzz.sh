@@ -124,6 +124,10 @@ afl_run() {
       "$scratch/replay.log" ||
       echo "status $code when run again"))")
   done
+  # afl++ passes over a seed that crashes, with a warning: a finding too.
+  while read -r input; do
+    found+=("seed $input (it crashes)")
+  done < <(sed -n "s/.*Test case '.*orig:\(.*\)' results in a crash, skipping.*/\1/p" "$scratch/$name.log")
   stats=$out/default/fuzzer_stats
   if [ $afl -eq 0 ] && [ -s "$stats" ] && [ ${#found[@]} -eq 0 ]; then
     echo "$name: $(rate "$(sed -n 's/^execs_done *: //p' "$stats")" \
