@@ -93,7 +93,7 @@ convert -size 1024x768 -seed 7 plasma:fractal -depth 8 -strip "$images/photo.png
 # The optimizer built from our sources for this machine, without
 # sanitizers, to time its workers natively.
 native=$work/native
-bash packaging/windows/build-pngcrush.sh native "${TALVEK_SOURCES_CACHE:-build/sources}" \
+bash optimizer/build-pngcrush.sh native "${TALVEK_SOURCES_CACHE:-build/sources}" \
   "$native" "$native/pngcrush-native" >"$work/native.log" 2>&1 ||
   { echo "the native optimizer did not build; see $work/native.log"; exit 1; }
 # Wall and CPU seconds of one optimizer run, as "wall cpu". The CPU time is

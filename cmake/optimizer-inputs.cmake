@@ -1,10 +1,10 @@
 # Run as a script (cmake -DSTAMP=FILE -DSETTINGS=TEXT -P optimizer-inputs.cmake)
 # before every build of the optimizer: writes to FILE the build's settings
-# and every input of the build in packaging/windows, found by pattern, each
+# and every input of the build in optimizer/, found by pattern, each
 # with its SHA-256. FILE is rewritten only when that list changed, so the
 # optimizer, which depends on it, is built again when an input is added,
 # changed or deleted, or the build's flags change, and not otherwise.
-set(dir "${CMAKE_CURRENT_LIST_DIR}/../packaging/windows")
+set(dir "${CMAKE_CURRENT_LIST_DIR}/../optimizer")
 file(GLOB inputs RELATIVE "${dir}" "${dir}/*.sh" "${dir}/*.patch" "${dir}/*.c" "${dir}/*.h"
   "${dir}/libpng.dfa" "${dir}/sources.*" "${dir}/zlib.sha256")
 list(SORT inputs)

@@ -1,17 +1,17 @@
 # The optimizer: pngcrush and libpng from Debian's sources, built by
-# packaging/windows/build-pngcrush.sh with our change and our libpng
+# optimizer/build-pngcrush.sh with our changes and our libpng
 # options. The Windows build ships it as pngcrush.bin; the Linux builds with
 # sanitizers and for fuzzing make the same program for this machine, to run
 # it on hostile images.
 set(TALVEK_SOURCES_CACHE "${PROJECT_SOURCE_DIR}/build/sources" CACHE PATH
   "Where the Debian sources of pngcrush, libpng and zlib are downloaded and kept")
-set(optimizer_dir "${PROJECT_SOURCE_DIR}/packaging/windows")
+set(optimizer_dir "${PROJECT_SOURCE_DIR}/optimizer")
 
 # talvek_optimizer(TARGET OUTPUT WORK BUILD_FOR [ENV NAME=VALUE...] [FLAGS FLAG...]
 #   [BYPRODUCTS FILE...] [DEPENDS FILE...])
 # builds OUTPUT, for a MinGW-w64 triple or "native", in the folder WORK,
 # with the compiler flags and environment given. It is built again only when
-# its stamp changes: the list of its inputs in packaging/windows with their
+# its stamp changes: the list of its inputs in optimizer/ with their
 # SHA-256 (the pins, our patches, libpng's options, the scripts) and these
 # settings, which optimizer-inputs.cmake writes before every build. A file
 # added or deleted changes the list, where a dependency on the files alone

@@ -19,7 +19,7 @@ name=talvek-$version-$arch
 # A run that fails leaves no release file of an earlier one behind.
 rm -f "$build/$name.zip" "$build/$name-setup.exe" "$build/$name.spdx.json"
 # The gate's line goes into the bill: a release made without the gate shows.
-gate=$(bash "$here/advisories.sh" "$build/pngcrush-build/libpng")
+gate=$(bash "$source/optimizer/advisories.sh" "$build/pngcrush-build/libpng")
 echo "$gate"
 stage=$build/package/$name
 rm -rf "$stage"
@@ -37,13 +37,13 @@ sed -e "s/@VERSION@/$version/g" -e "s/@ARCH@/$arch/g" -e "s|@HOME_PAGE@|$home_pa
 heading() {
   local line
   line="$1 $(awk -v p="$2" '$1 == p { sub(/-[^-]*$/, "", $2); sub(/\+dfsg.*/, "", $2); print $2 }' \
-    "$here/sources.versions") (in pngcrush.bin)"
+    "$source/optimizer/sources.versions") (in pngcrush.bin)"
   printf '\n\n%s\n%s\n\n' "$line" "${line//?/=}"
 }
 {
   printf 'Talvek\n======\n\n'; cat "$source/LICENSE"
   heading pngcrush pngcrush
-  echo "Changed for Talvek, as its notices say: see packaging/windows/pngcrush-*.patch"
+  echo "Changed for Talvek, as its notices say: see optimizer/pngcrush-*.patch"
   echo "in Talvek's sources."; echo
   cat "$build/pngcrush-build/pngcrush/LICENSE"
   heading libpng libpng1.6

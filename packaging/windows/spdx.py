@@ -17,7 +17,7 @@ import sys
 import time
 
 source, build, version, arch, triple, gate = sys.argv[1:7]
-here = os.path.dirname(os.path.abspath(__file__))
+optimizer = os.path.join(source, "optimizer")
 name = "talvek-%s-%s" % (version, arch)
 stage = os.path.join(build, "package", name)
 work = os.path.join(build, "pngcrush-build")
@@ -43,9 +43,9 @@ def read_lines(path):
         return [line.split() for line in f if line.strip() and not line.startswith("#")]
 
 
-versions = {fields[0]: fields[1] for fields in read_lines(os.path.join(here, "sources.versions"))}
-pinned = [(fields[1], fields[0]) for fields in read_lines(os.path.join(here, "sources.sha256"))]
-pinned += [(fields[1], fields[0]) for fields in read_lines(os.path.join(here, "zlib.sha256"))]
+versions = {fields[0]: fields[1] for fields in read_lines(os.path.join(optimizer, "sources.versions"))}
+pinned = [(fields[1], fields[0]) for fields in read_lines(os.path.join(optimizer, "sources.sha256"))]
+pinned += [(fields[1], fields[0]) for fields in read_lines(os.path.join(optimizer, "zlib.sha256"))]
 
 files, packages, relationships = [], [], []
 
@@ -111,27 +111,27 @@ def debian_patches(folder):
             for n in names]
 
 
-ours = [(os.path.join(here, n), "./packaging/windows/" + n, "Our patch; its head says why")
-        for n in sorted(os.listdir(here)) if n.startswith("pngcrush-") and n.endswith(".patch")]
-added = [n for n in sorted(os.listdir(here)) if n.startswith("pngcrush-") and n.endswith((".c", ".h"))]
+ours = [(os.path.join(optimizer, n), "./optimizer/" + n, "Our patch; its head says why")
+        for n in sorted(os.listdir(optimizer)) if n.startswith("pngcrush-") and n.endswith(".patch")]
+added = [n for n in sorted(os.listdir(optimizer)) if n.startswith("pngcrush-") and n.endswith((".c", ".h"))]
 pngcrush = component(
     "pngcrush", "pngcrush", "LicenseRef-pngcrush",
     "Debian source package pngcrush %s, built as shipped but for our patches." % versions["pngcrush"],
     ours)
 # Our own source, compiled into pngcrush.bin beside pngcrush.c.
 for n in added:
-    relate(add_file(os.path.join(here, n), "./packaging/windows/" + n,
+    relate(add_file(os.path.join(optimizer, n), "./optimizer/" + n,
                     "Our source, compiled into pngcrush.bin; the patches call it"),
            "FILE_ADDED", pngcrush)
 # The options as libpng.dfa sets them, so that the bill cannot tell another story.
-with open(os.path.join(here, "libpng.dfa")) as f:
+with open(os.path.join(optimizer, "libpng.dfa")) as f:
     dfa = ", ".join(" ".join(line.split()[1:]) for line in f if line.startswith("option "))
 libpng = component(
     "libpng", "libpng1.6", "libpng-2.0",
     "Debian source package libpng1.6 %s, with Debian's patches, built with our options "
-    "(packaging/windows/libpng.dfa): %s." % (versions["libpng1.6"], dfa),
+    "(optimizer/libpng.dfa): %s." % (versions["libpng1.6"], dfa),
     debian_patches(os.path.join(work, "libpng-debian", "debian", "patches")))
-options = add_file(os.path.join(here, "libpng.dfa"), "./packaging/windows/libpng.dfa",
+options = add_file(os.path.join(optimizer, "libpng.dfa"), "./optimizer/libpng.dfa",
                    "libpng's build options")
 relate(options, "OTHER", libpng, "libpng's build options")
 libz = os.path.join("/usr", triple, "lib", "libz.a")

@@ -152,13 +152,13 @@ done
 # against their pins (each pin once), each relationship between elements of
 # the document, and the advisory gate's line on this machine's CVEs.
 cves=$(zcat /usr/share/doc/libpng16-16/changelog.Debian.gz | grep -oE 'CVE[- ][0-9]{4}-[0-9]+' | tr ' ' - | sort -u | wc -l)
-wrong=$(/usr/bin/python3 - "$spdx" "$source/packaging/windows" "$build/pngcrush-build/libpng-debian/debian" \
+wrong=$(/usr/bin/python3 - "$spdx" "$source/optimizer" "$build/pngcrush-build/libpng-debian/debian" \
   "$unpacked" "$build" "libpng advisories: $cves checked, all accounted for" <<'PYTHON' 2>&1
 import hashlib, json, os, sys
 bill, ours, debian, unpacked, build, gate = sys.argv[1:]
 doc = json.load(open(bill))
 pins = dict(line.split()[::-1] for name in ("sources.sha256", "zlib.sha256") for line in open(os.path.join(ours, name)))
-folders = {"./packaging/windows/": ours, "./debian/": debian, "./usr/": "/usr", "./": unpacked, "": build}
+folders = {"./optimizer/": ours, "./debian/": debian, "./usr/": "/usr", "./": unpacked, "": build}
 def right(name):
     if name in pins:
         return pins.pop(name)
@@ -187,13 +187,13 @@ said=$(grep -E 'zTXt|iTXt|iCCP' "$work/verbose.log" | grep -v -e '^ *Recompressi
 group "A changed source file, or a CVE left out of the ledger, stops the build in one line"
 mkdir "$work/cache" "$work/gate"
 (cd "$(sed -n 's/^TALVEK_SOURCES_CACHE:PATH=//p' "$build/CMakeCache.txt")" &&
-  cp $(awk '{ print $2 }' "$source/packaging/windows/sources.sha256") "$work/cache")
+  cp $(awk '{ print $2 }' "$source/optimizer/sources.sha256") "$work/cache")
 # The first byte of a compressed tarball is never 0.
 printf '\0' | dd of="$(ls "$work"/cache/pngcrush_*.orig.*)" conv=notrunc status=none
-said=$(bash "$source/packaging/windows/fetch-sources.sh" "$work/cache" "$work/unpacked" 2>&1) &&
+said=$(bash "$source/optimizer/fetch-sources.sh" "$work/cache" "$work/unpacked" 2>&1) &&
   fail "fetch-sources.sh took a changed pngcrush tarball"
 [[ $said == *pngcrush_*" does not have the SHA-256 pinned"* && $said != *$'\n'* ]] || fail "fetch-sources.sh said: $said"
-cp "$source"/packaging/windows/advisories.* "$work/gate"
+cp "$source"/optimizer/advisories.* "$work/gate"
 sed -i '/^CVE-2026-46675 /d' "$work/gate/advisories.txt"
 said=$(bash "$work/gate/advisories.sh" "$build/pngcrush-build/libpng" 2>&1) && fail "the gate let CVE-2026-46675 pass"
 [[ $said == "talvek: CVE-2026-46675, named in "* && $said != *$'\n'* ]] || fail "the gate said: $said"
