@@ -6,6 +6,7 @@
 # changed or deleted, or the build's flags change, and not otherwise.
 set(dir "${CMAKE_CURRENT_LIST_DIR}/../optimizer")
 file(GLOB inputs RELATIVE "${dir}" "${dir}/*.sh" "${dir}/*.patch" "${dir}/*.c" "${dir}/*.h"
+  "${dir}/*/*.c"
   "${dir}/libpng.dfa" "${dir}/sources.*" "${dir}/zlib.sha256")
 list(SORT inputs)
 set(text "${SETTINGS}\n")

@@ -1,7 +1,8 @@
 /* pngcrush's measuring trials side by side in worker processes: see
  * pngcrush-workers.h for what each function does, and
  * pngcrush-3-side-by-side.patch for how pngcrush calls them and why the
- * copy stays the same.
+ * copy stays the same. This file holds what Windows and Linux share; what
+ * differs lies in win32/ and posix/ (pngcrush-workers-os.h).
  *
  * Written for Talvek in 2026; under pngcrush's own licence.
  *
@@ -37,41 +38,12 @@
  * trial: it garbles its report and ends abruptly; with K:hang it hangs
  * instead, as a worker held by an error dialog would; with K:error it
  * reports a libpng error on its second trial. */
-#ifdef __linux__
-#  define _GNU_SOURCE /* sched_getaffinity, memfd_create */
-#endif
 #include "pngcrush-workers.h"
+#include "pngcrush-workers-os.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#ifdef _WIN32
-#  include <windows.h>
-#  include <fcntl.h>
-#  include <io.h>
-#  define dup _dup
-#  define dup2 _dup2
-#  define open _open
-#  define close _close
-#  define NULL_DEVICE "NUL"
-typedef HANDLE channel_t;
-#else
-#  include <errno.h>
-#  include <fcntl.h>
-#  include <poll.h>
-#  include <sched.h>
-#  include <signal.h>
-#  include <sys/mman.h>
-#  include <sys/wait.h>
-#  include <time.h>
-#  include <unistd.h>
-#  ifdef __linux__
-#    include <sys/prctl.h>
-#  endif
-#  define NULL_DEVICE "/dev/null"
-typedef int channel_t;
-#endif
 
 /* In the sanitizer builds a worker's crash is a finding, not a fault to
  * work around. */
@@ -86,10 +58,7 @@ typedef int channel_t;
 #  define CRASH_ENDS_PARENT 0
 #endif
 
-#define WORKER_VARIABLE "PNGCRUSH_AS_WORKER"
 #define MAX_TRIALS 200      /* pngcrush has 178 (0 to 177) */
-#define MAX_WORKERS 64
-#define REPORT_SIZE 16384   /* a whole report is under 4 KiB */
 #define MESSAGE_SIZE 400
 
 /* How long the parent waits for a worker that it does not hear from:
@@ -107,23 +76,14 @@ typedef int channel_t;
  * (128 KiB) no slower; photo-like content gains from about 64 KiB on. */
 #define SIDE_BY_SIDE_MIN_BYTES 131072.0
 
-/* What the parent and its workers share, changed only by atomic steps. */
-struct shared
-{
-   volatile long next;          /* the place of the next trial to take */
-   volatile unsigned long best; /* the least length recorded so far */
-};
-
 /* The measuring trials to run (try_method 0, from 1 to last_method - 1),
  * in order; worked out alike by the parent and by each worker. */
 static int trials[MAX_TRIALS], trial_count;
 
-/* This process as a worker: its place, where its report goes, and the
- * trial it has taken (0 when none is left). */
+/* This process as a worker: its place, and the trial it has taken (0 when
+ * none is left); the memory the processes share. */
 static int worker_index = -1, worker_count;
-static channel_t worker_channel;
 static struct shared *shared;
-static int real_stdout = -1, real_stderr = -1;
 static int taken;
 static enum { FAULT_NONE, FAULT_GARBLE, FAULT_HANG, FAULT_ERROR } worker_fault;
 
@@ -141,508 +101,7 @@ static unsigned long timer_seconds[WORKERS_TIMERS], timer_nanoseconds[WORKERS_TI
  * trial started, and the longest it took for one (see PATIENCE_MS). */
 static unsigned long started_at, trial_started_at, longest_ms;
 
-/* One worker as the parent sees it. */
-struct worker
-{
-#ifdef _WIN32
-   HANDLE process, pipe;
-#else
-   pid_t pid;
-   int pipe;
-#endif
-   int started;
-   int open;           /* its pipe has not reached its end */
-   unsigned long heard_at;
-   char report[REPORT_SIZE + 1];
-   size_t length;
-   int overflow;
-   int crashed;        /* ended by a crash or a sanitizer's report */
-   int signalled;      /* ended by a signal */
-   int status;         /* its exit status, or the signal */
-   int ended_normally; /* exit status 0 */
-};
-
 static struct worker workers[MAX_WORKERS];
-
-/* ---------------------------------------------------------------------- */
-/* The platform: processors, shared memory, starting a worker, its pipe   */
-/* and its end.                                                           */
-
-#ifdef _WIN32
-
-/* A clock in milliseconds, for the parent's patience. */
-static unsigned long now_ms(void)
-{
-   return (unsigned long) GetTickCount();
-}
-
-/* The processors this process may run on. */
-static int processors(void)
-{
-   DWORD_PTR mine, system;
-   int count = 0;
-
-   if (!GetProcessAffinityMask(GetCurrentProcess(), &mine, &system))
-      return 1;
-   for (; mine != 0; mine &= mine - 1)
-      count++;
-   return count;
-}
-
-static HANDLE job, mapping, worker_stdout, worker_stderr;
-
-/* The shared memory, with a handle that every worker inherits, given to
- * them as NUMBER. */
-static struct shared *make_shared(unsigned long *number)
-{
-   SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
-   void *view;
-
-   mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &inherited, PAGE_READWRITE,
-       0, sizeof (struct shared), NULL);
-   if (mapping == NULL)
-      return NULL;
-   view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof (struct shared));
-   if (view == NULL)
-      CloseHandle(mapping);
-   *number = (unsigned long) (ULONG_PTR) mapping;
-   return (struct shared *) view;
-}
-
-static struct shared *open_shared(unsigned long number)
-{
-   return (struct shared *) MapViewOfFile((HANDLE) (ULONG_PTR) number, FILE_MAP_WRITE,
-       0, 0, sizeof (struct shared));
-}
-
-static void drop_shared(struct shared *view)
-{
-   UnmapViewOfFile(view);
-   CloseHandle(mapping);
-}
-
-/* A job that ends every worker when pngcrush.bin ends, however it ends;
- * its handle is not inherited. NULL where jobs cannot be had. */
-static HANDLE make_job(void)
-{
-   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
-   HANDLE made = CreateJobObjectA(NULL, NULL);
-
-   if (made == NULL)
-      return NULL;
-   memset(&limits, 0, sizeof limits);
-   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-   if (!SetInformationJobObject(made, JobObjectExtendedLimitInformation,
-       &limits, sizeof limits))
-   {
-      CloseHandle(made);
-      return NULL;
-   }
-   return made;
-}
-
-/* An inheritable copy of a standard handle, for the workers' output. */
-static HANDLE inheritable(DWORD which)
-{
-   HANDLE handle = GetStdHandle(which), copy;
-
-   if (handle == NULL || handle == INVALID_HANDLE_VALUE ||
-       !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(),
-       &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
-      return NULL;
-   return copy;
-}
-
-/* The parent's set-up and tidying around its workers. */
-static void platform_begin(void)
-{
-   job = make_job();
-   worker_stdout = inheritable(STD_OUTPUT_HANDLE);
-   worker_stderr = inheritable(STD_ERROR_HANDLE);
-}
-
-static void platform_end(void)
-{
-   if (worker_stdout != NULL)
-      CloseHandle(worker_stdout);
-   if (worker_stderr != NULL)
-      CloseHandle(worker_stderr);
-   if (job != NULL)
-      CloseHandle(job);
-   job = worker_stdout = worker_stderr = NULL;
-}
-
-/* Starts worker INDEX of COUNT, with no console of its own (it shares
- * pngcrush.bin's, windowless under Talvek), below normal priority, in the
- * job when it can be. Pipes are made uninheritable and only this worker's
- * end is made inheritable around its own start: Windows XP has no list of
- * the handles to inherit, and a worker holding another's pipe would keep
- * that pipe from ever breaking. The worker inherits an error mode in which
- * a crash ends it at once, with no dialog left waiting for a click. */
-static int start_worker(struct worker *w, int index, int count, unsigned long memory)
-{
-   static char command[32768];
-   char path[MAX_PATH + 1], value[80];
-   SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
-   STARTUPINFOA startup;
-   PROCESS_INFORMATION process;
-   HANDLE read_end, write_end;
-   DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
-   UINT mode;
-   BOOL ok;
-
-   if (length == 0 || length >= sizeof path ||
-       strlen(GetCommandLineA()) >= sizeof command ||
-       !CreatePipe(&read_end, &write_end, &attributes, REPORT_SIZE))
-      return 0;
-   strcpy(command, GetCommandLineA());
-   sprintf(value, "worker %d %d %lu %lu", index, count,
-       (unsigned long) (ULONG_PTR) write_end, memory);
-   memset(&startup, 0, sizeof startup);
-   startup.cb = sizeof startup;
-   startup.dwFlags = STARTF_USESTDHANDLES;
-   startup.hStdOutput = worker_stdout;
-   startup.hStdError = worker_stderr;
-
-   SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-   SetEnvironmentVariableA(WORKER_VARIABLE, value);
-   mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-   ok = CreateProcessA(path, command, NULL, NULL, TRUE,
-       CREATE_SUSPENDED | BELOW_NORMAL_PRIORITY_CLASS, NULL, NULL,
-       &startup, &process);
-   SetErrorMode(mode);
-   SetEnvironmentVariableA(WORKER_VARIABLE, NULL);
-   /* From here the worker holds the only write end. */
-   CloseHandle(write_end);
-   if (!ok)
-   {
-      CloseHandle(read_end);
-      return 0;
-   }
-   /* Before Windows 8 a process already in a job joins no other: the
-    * worker then ends at its next report once pngcrush.bin is gone. */
-   if (job != NULL)
-      AssignProcessToJobObject(job, process.hProcess);
-   ResumeThread(process.hThread);
-   CloseHandle(process.hThread);
-   w->process = process.hProcess;
-   w->pipe = read_end;
-   return 1;
-}
-
-/* Reads what the worker has sent so far, without waiting: the bytes read
- * into BUFFER, 0 when there are none yet, -1 at the end. */
-static long read_ready(struct worker *w, char *buffer, size_t size)
-{
-   DWORD ready = 0, got = 0;
-
-   if (!PeekNamedPipe(w->pipe, NULL, 0, NULL, &ready, NULL))
-      return -1;
-   if (ready == 0)
-      return 0;
-   if (!ReadFile(w->pipe, buffer, ready < size ? ready : (DWORD) size, &got, NULL))
-      return -1;
-   return (long) got;
-}
-
-/* Waits a little for the workers' output. */
-static void pause_for_output(void)
-{
-   Sleep(10);
-}
-
-/* Ends a worker: its parent has met an error, or lost patience. */
-static void stop_worker(struct worker *w)
-{
-   TerminateProcess(w->process, 1);
-}
-
-/* Waits for the worker to end, within PATIENCE milliseconds before it is
- * ended, and notes how it ended. */
-static void await_worker(struct worker *w, unsigned long patience)
-{
-   DWORD code = 1;
-
-   CloseHandle(w->pipe);
-   if (WaitForSingleObject(w->process, patience) != WAIT_OBJECT_0)
-   {
-      TerminateProcess(w->process, 1);
-      WaitForSingleObject(w->process, 5000);
-   }
-   if (!GetExitCodeProcess(w->process, &code) || code == STILL_ACTIVE)
-      code = 1;
-   CloseHandle(w->process);
-   w->status = (int) code;
-   w->ended_normally = code == 0;
-}
-
-/* The worker's side: its pipe from the number the parent gave, and
- * writing to it. A write fails once the parent is gone: the worker ends. */
-static channel_t channel_from(unsigned long number)
-{
-   return (HANDLE) (ULONG_PTR) number;
-}
-
-static void send_text(const char *text)
-{
-   DWORD done, length = (DWORD) strlen(text);
-
-   if (!WriteFile(worker_channel, text, length, &done, NULL) || done != length)
-      ExitProcess(1);
-}
-
-/* Ends this worker at once, as a crash or Task Manager would. */
-static void end_abruptly(void)
-{
-   TerminateProcess(GetCurrentProcess(), 9);
-}
-
-/* Holds this worker for good, as an error dialog would. */
-static void hang(void)
-{
-   for (;;)
-      Sleep(1000);
-}
-
-#else /* POSIX */
-
-static unsigned long now_ms(void)
-{
-   struct timespec now;
-
-   clock_gettime(CLOCK_MONOTONIC, &now);
-   return (unsigned long) now.tv_sec * 1000UL + (unsigned long) now.tv_nsec / 1000000UL;
-}
-
-static int processors(void)
-{
-#ifdef __linux__
-   cpu_set_t set;
-
-   if (sched_getaffinity(0, sizeof set, &set) == 0)
-      return CPU_COUNT(&set);
-#endif
-   return (int) sysconf(_SC_NPROCESSORS_ONLN);
-}
-
-static int mapping = -1;
-
-/* The shared memory, in a file with no name whose descriptor every worker
- * inherits, given to them as NUMBER (Linux only; elsewhere the serial path
- * runs). */
-static struct shared *make_shared(unsigned long *number)
-{
-   void *view = MAP_FAILED;
-
-#ifdef __linux__
-   mapping = memfd_create("pngcrush-workers", 0);
-#endif
-   if (mapping < 0)
-      return NULL;
-   if (ftruncate(mapping, sizeof (struct shared)) == 0)
-      view = mmap(NULL, sizeof (struct shared), PROT_READ | PROT_WRITE, MAP_SHARED,
-          mapping, 0);
-   if (view == MAP_FAILED)
-   {
-      close(mapping);
-      return NULL;
-   }
-   *number = (unsigned long) mapping;
-   return (struct shared *) view;
-}
-
-static struct shared *open_shared(unsigned long number)
-{
-   void *view = mmap(NULL, sizeof (struct shared), PROT_READ | PROT_WRITE, MAP_SHARED,
-       (int) number, 0);
-
-   close((int) number);
-   return view == MAP_FAILED ? NULL : (struct shared *) view;
-}
-
-static void drop_shared(struct shared *view)
-{
-   munmap(view, sizeof (struct shared));
-   close(mapping);
-   mapping = -1;
-}
-
-/* While the workers run, SIGCHLD has its default action: were it ignored,
- * the system would reap them itself, and how they ended would be lost. */
-static struct sigaction saved_sigchld;
-
-static void platform_begin(void)
-{
-   struct sigaction action;
-
-   memset(&action, 0, sizeof action);
-   action.sa_handler = SIG_DFL;
-   sigemptyset(&action.sa_mask);
-   sigaction(SIGCHLD, &action, &saved_sigchld);
-}
-
-static void platform_end(void)
-{
-   sigaction(SIGCHLD, &saved_sigchld, NULL);
-}
-
-/* Starts worker INDEX of COUNT: this program again, on the same command
- * line. Its pipe's read end, and every other worker's, is closed on exec;
- * on Linux the worker is killed when the parent ends. Only this program
- * itself may be a worker: where /proc/self/exe cannot be run, no worker
- * starts, and the serial path runs. */
-static int start_worker(struct worker *w, int index, int count, unsigned long memory)
-{
-   int ends[2];
-   pid_t parent = getpid(), pid;
-
-   if (pipe(ends) != 0)
-      return 0;
-   fcntl(ends[0], F_SETFD, FD_CLOEXEC);
-   fcntl(ends[1], F_SETFD, FD_CLOEXEC);
-   pid = fork();
-   if (pid == 0)
-   {
-      char value[80];
-
-#ifdef __linux__
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (getppid() != parent)
-         _exit(1);
-#endif
-      fcntl(ends[1], F_SETFD, 0);
-      sprintf(value, "worker %d %d %d %lu", index, count, ends[1], memory);
-      setenv(WORKER_VARIABLE, value, 1);
-#ifdef __linux__
-      execv("/proc/self/exe", saved_argv);
-#endif
-      _exit(127);
-   }
-   (void) parent;
-   close(ends[1]);
-   if (pid < 0)
-   {
-      close(ends[0]);
-      return 0;
-   }
-   fcntl(ends[0], F_SETFL, O_NONBLOCK);
-   w->pid = pid;
-   w->pipe = ends[0];
-   return 1;
-}
-
-static long read_ready(struct worker *w, char *buffer, size_t size)
-{
-   ssize_t got;
-
-   do
-      got = read(w->pipe, buffer, size);
-   while (got < 0 && errno == EINTR);
-   if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-      return 0;
-   return got <= 0 ? -1 : (long) got;
-}
-
-/* Waits up to a tenth of a second for output from any worker. */
-static void pause_for_output(void)
-{
-   struct pollfd pipes[MAX_WORKERS];
-   int index, count = 0;
-
-   for (index = 0; index < MAX_WORKERS; index++)
-      if (workers[index].started && workers[index].open)
-      {
-         pipes[count].fd = workers[index].pipe;
-         pipes[count].events = POLLIN;
-         count++;
-      }
-   poll(pipes, (nfds_t) count, 100);
-}
-
-static void stop_worker(struct worker *w)
-{
-   kill(w->pid, SIGKILL);
-}
-
-static void await_worker(struct worker *w, unsigned long patience)
-{
-   unsigned long since = now_ms();
-   struct timespec moment = {0, 1000000};
-   int status = 0, killed = 0;
-   pid_t done;
-
-   close(w->pipe);
-   for (;;)
-   {
-      done = waitpid(w->pid, &status, killed ? 0 : WNOHANG);
-      if (done == w->pid || (done < 0 && errno != EINTR))
-         break;
-      if (done == 0 && now_ms() - since > patience)
-      {
-         kill(w->pid, SIGKILL);
-         killed = 1;
-      }
-      else if (done == 0)
-         nanosleep(&moment, NULL);
-   }
-   /* Not waited for (ECHILD): how it ended is unknown, so not normally. */
-   if (done != w->pid)
-   {
-      w->ended_normally = 0;
-      w->status = 1;
-      return;
-   }
-   w->ended_normally = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-   if (WIFSIGNALED(status))
-   {
-      w->signalled = 1;
-      w->status = WTERMSIG(status);
-      /* Killed from outside, or by a broken pipe, is not a crash. */
-      w->crashed = w->status != SIGKILL && w->status != SIGTERM &&
-          w->status != SIGINT && w->status != SIGPIPE;
-   }
-   else
-   {
-      w->status = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-      /* A sanitizer's report ends the process with a status of its own. */
-      w->crashed = w->status != 0;
-   }
-}
-
-static channel_t channel_from(unsigned long number)
-{
-   return (int) number;
-}
-
-static void send_text(const char *text)
-{
-   size_t length = strlen(text);
-
-   while (length > 0)
-   {
-      ssize_t done = write(worker_channel, text, length);
-
-      if (done < 0 && errno == EINTR)
-         continue;
-      if (done <= 0)
-         _exit(1);
-      text += done;
-      length -= (size_t) done;
-   }
-}
-
-static void end_abruptly(void)
-{
-   raise(SIGKILL);
-}
-
-static void hang(void)
-{
-   for (;;)
-      pause();
-}
-
-#endif
 
 /* ---------------------------------------------------------------------- */
 /* Shared by both sides.                                                  */
@@ -683,9 +142,8 @@ void workers_startup(int argc, char **argv)
 {
    const char *place = getenv(WORKER_VARIABLE), *fault, *rest;
    unsigned long value[4];
-   int quiet;
 
-   started_at = now_ms();
+   started_at = os_now_ms();
    saved_argv = (char **) malloc((size_t) (argc + 1) * sizeof *saved_argv);
    if (saved_argv != NULL)
    {
@@ -698,27 +156,17 @@ void workers_startup(int argc, char **argv)
     * pngcrush and write the copy. */
    if (strncmp(place, "worker", 6) != 0 || !numbers(place + 6, value, 4, &rest) ||
        *rest != '\0' || value[1] < 1 || value[1] > MAX_WORKERS || value[0] >= value[1] ||
-       (shared = open_shared(value[3])) == NULL)
+       (shared = os_open_shared(value[3])) == NULL)
       exit(1);
    worker_index = (int) value[0];
    worker_count = (int) value[1];
-   worker_channel = channel_from(value[2]);
+   os_open_channel(value[2]);
    fault = getenv("PNGCRUSH_WORKER_FAULT");
    if (fault != NULL && atoi(fault) == worker_index + 1)
       worker_fault = strstr(fault, ":hang") ? FAULT_HANG :
           strstr(fault, ":error") ? FAULT_ERROR : FAULT_GARBLE;
    /* The parent says all that comes before the measuring trials. */
-   fflush(stdout);
-   fflush(stderr);
-   real_stdout = dup(1);
-   real_stderr = dup(2);
-   quiet = open(NULL_DEVICE, O_WRONLY);
-   if (quiet >= 0)
-   {
-      dup2(quiet, 1);
-      dup2(quiet, 2);
-      close(quiet);
-   }
+   os_silence();
 }
 
 int workers_is_worker(void)
@@ -743,12 +191,7 @@ void workers_share(const int *try_method, int last_method)
       return;
    list_trials(try_method, last_method);
    taken = take_next();
-   fflush(stdout);
-   fflush(stderr);
-   if (real_stdout >= 0)
-      dup2(real_stdout, 1);
-   if (real_stderr >= 0)
-      dup2(real_stderr, 2);
+   os_unsilence();
 }
 
 int workers_turn(int trial, unsigned long *best)
@@ -762,7 +205,7 @@ int workers_turn(int trial, unsigned long *best)
    if (least < *best)
       *best = least;
    if (trial == taken)
-      trial_started_at = now_ms();
+      trial_started_at = os_now_ms();
    return trial == taken;
 }
 
@@ -781,20 +224,20 @@ void workers_report(int trial, unsigned long length)
    {
       measured[trial] = 1;
       measured_length[trial] = length;
-      if (now_ms() - trial_started_at > longest_ms)
-         longest_ms = now_ms() - trial_started_at;
+      if (os_now_ms() - trial_started_at > longest_ms)
+         longest_ms = os_now_ms() - trial_started_at;
       taken = take_next();
       return;
    }
    sprintf(line, "trial %d %lu\n", trial, length);
-   send_text(line);
+   os_send_text(line);
    if (worker_fault == FAULT_GARBLE)
    {
-      send_text("garbled\n");
-      end_abruptly();
+      os_send_text("garbled\n");
+      os_end_abruptly();
    }
    if (worker_fault == FAULT_HANG)
-      hang();
+      os_hang();
    taken = take_next();
    if (worker_fault == FAULT_ERROR && taken != 0)
       workers_report_error(taken, "planted error");
@@ -803,7 +246,7 @@ void workers_report(int trial, unsigned long length)
 /* Ends a worker whose report is sent. */
 static void end_worker(void)
 {
-   send_text("end\n");
+   os_send_text("end\n");
    fflush(stdout);
    fflush(stderr);
    exit(0);
@@ -822,7 +265,7 @@ void workers_report_error(int trial, const char *message)
       line[at++] = (unsigned char) *message < ' ' ? ' ' : *message;
    line[at++] = '\n';
    line[at] = '\0';
-   send_text(line);
+   os_send_text(line);
    end_worker();
 }
 
@@ -837,7 +280,7 @@ void workers_finish(const unsigned long *seconds, const unsigned long *nanosecon
    for (i = 0; i < WORKERS_TIMERS; i++)
       sprintf(line + strlen(line), " %lu %lu", seconds[i], nanoseconds[i]);
    strcat(line, "\n");
-   send_text(line);
+   os_send_text(line);
    end_worker();
 }
 
@@ -888,7 +331,7 @@ static int workers_wanted(const char *in_name)
    else if (image_bytes(in_name) < SIDE_BY_SIDE_MIN_BYTES)
       return 1;
    else
-      count = processors();
+      count = os_processors();
    if (count > MAX_WORKERS)
       count = MAX_WORKERS;
    return count < trial_count ? count : trial_count;
@@ -911,17 +354,17 @@ static void read_some(struct worker *w)
    for (;;)
    {
       if (w->length < REPORT_SIZE)
-         got = read_ready(w, w->report + w->length, REPORT_SIZE - w->length);
+         got = os_read_ready(w, w->report + w->length, REPORT_SIZE - w->length);
       else
       {
-         got = read_ready(w, spill, sizeof spill);
+         got = os_read_ready(w, spill, sizeof spill);
          w->overflow |= got > 0;
       }
       if (got < 0)
          w->open = 0;
       if (got <= 0)
          break;
-      w->heard_at = now_ms();
+      w->heard_at = os_now_ms();
       if (w->length < REPORT_SIZE)
          w->length += (size_t) got;
    }
@@ -939,7 +382,7 @@ static void read_reports(void)
    for (index = 0; index < MAX_WORKERS; index++)
    {
       workers[index].open = workers[index].started;
-      workers[index].heard_at = now_ms();
+      workers[index].heard_at = os_now_ms();
    }
    for (;;)
    {
@@ -951,16 +394,16 @@ static void read_reports(void)
          if (!w->started || !w->open)
             continue;
          read_some(w);
-         if (w->open && now_ms() - w->heard_at > patience)
+         if (w->open && os_now_ms() - w->heard_at > patience)
          {
-            stop_worker(w);
+            os_stop_worker(w);
             w->open = 0;
          }
          open += w->open;
       }
       if (open == 0)
          break;
-      pause_for_output();
+      os_pause_for_output(workers, MAX_WORKERS);
    }
 }
 
@@ -1033,26 +476,6 @@ static void take_report(struct worker *w, const int *wanted)
       add_time(&timer_seconds[i], &timer_nanoseconds[i], seconds[i], nanoseconds[i]);
 }
 
-/* In the sanitizer builds: ends the parent as the worker ended, by the
- * same signal or with the same status. */
-static void end_as(const struct worker *w)
-{
-#ifndef _WIN32
-   fprintf(stderr, "pngcrush: a worker ended by %s %d\n",
-       w->signalled ? "signal" : "status", w->status);
-   fflush(stdout);
-   fflush(stderr);
-   if (w->signalled)
-   {
-      signal(w->status, SIG_DFL);
-      raise(w->status);
-   }
-   _exit(w->status & 0xff ? w->status & 0xff : 1);
-#else
-   (void) w;
-#endif
-}
-
 int workers_begin(const char *in_name, const int *try_method, int last_method)
 {
    unsigned long memory;
@@ -1065,10 +488,10 @@ int workers_begin(const char *in_name, const int *try_method, int last_method)
    if (worker_index >= 0 || saved_argv == NULL || begun++)
       return 0;
    /* What a worker does before it reports: the parent's time so far. */
-   longest_ms = now_ms() - started_at;
+   longest_ms = os_now_ms() - started_at;
    list_trials(try_method, last_method);
    count = workers_wanted(in_name);
-   if (count < 2 || (shared = make_shared(&memory)) == NULL)
+   if (count < 2 || (shared = os_make_shared(&memory)) == NULL)
       return 0;
    shared->next = 0;
    shared->best = 0xffffffffUL;
@@ -1081,17 +504,18 @@ int workers_begin(const char *in_name, const int *try_method, int last_method)
 
    fflush(stdout);
    fflush(stderr);
-   platform_begin();
+   os_begin();
    for (index = 0; index < count - 1; index++)
    {
       memset(&workers[index], 0, sizeof workers[index]);
-      workers[index].started = start_worker(&workers[index], index, count - 1, memory);
+      workers[index].started = os_start_worker(&workers[index], index, count - 1, memory,
+          saved_argv);
       helpers += workers[index].started;
    }
    if (helpers == 0)
    {
-      platform_end();
-      drop_shared(shared);
+      os_end();
+      os_drop_shared(shared);
       return 0;
    }
    /* The parent takes trials too, from now on, as its workers start. */
@@ -1113,15 +537,15 @@ static void end_workers(int take)
 
       if (!w->started)
          continue;
-      await_worker(w, worker_patience());
+      os_await_worker(w, worker_patience());
       w->started = 0;
       if (CRASH_ENDS_PARENT && take && w->crashed)
-         end_as(w);
+         os_end_as(w);
       if (take)
          take_report(w, wanted_trial);
    }
-   platform_end();
-   drop_shared(shared);
+   os_end();
+   os_drop_shared(shared);
    shared = NULL;
    claiming = running = 0;
 }
@@ -1151,7 +575,7 @@ void workers_abandon(void)
       return;
    for (index = 0; index < MAX_WORKERS; index++)
       if (workers[index].started)
-         stop_worker(&workers[index]);
+         os_stop_worker(&workers[index]);
    end_workers(0);
 }
 

@@ -283,7 +283,7 @@ for name in optimizer methods; do
 done
 if [ ${#programs[@]} -gt 0 ]; then
   report "the optimizer under afl++" optimizer "${programs[@]}" -- \
-    "$coverage"/optimizer/pngcrush/pngcrush{,-workers}.c \
+    "$coverage"/optimizer/pngcrush/pngcrush{,-workers,-workers-os,-pixels}.c \
     "${reading[@]/#/$coverage/optimizer/libpng/}"
 fi
 programs=()

@@ -58,7 +58,7 @@ def relate(a, kind, b, comment=None):
 
 
 def add_file(path, shown, comment=None):
-    entry = {"fileName": shown, "SPDXID": spdx_id("File", os.path.basename(path)),
+    entry = {"fileName": shown, "SPDXID": spdx_id("File", shown.lstrip("./")),
              "checksums": checksums(digests(path))}
     if comment:
         entry["comment"] = comment
@@ -118,8 +118,9 @@ pngcrush = component(
     "pngcrush", "pngcrush", "LicenseRef-pngcrush",
     "Debian source package pngcrush %s, built as shipped but for our patches." % versions["pngcrush"],
     ours)
-# Our own source, compiled into pngcrush.bin beside pngcrush.c.
-for n in added:
+# Our own source, compiled into pngcrush.bin beside pngcrush.c, with the
+# workers' part for Windows.
+for n in added + ["win32/pngcrush-workers.c"]:
     relate(add_file(os.path.join(optimizer, n), "./optimizer/" + n,
                     "Our source, compiled into pngcrush.bin; the patches call it"),
            "FILE_ADDED", pngcrush)
