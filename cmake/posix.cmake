@@ -1,5 +1,6 @@
-# The Linux build: the POSIX platform layer, the talvek command, and a link
-# named pngcrush.bin to the system's pngcrush beside it.
+# The Linux build: the POSIX platform layer, the talvek command, and beside
+# it pngcrush.bin, the optimizer built from the same sources, patches and
+# libpng options as the Windows one, against the system's zlib.
 add_library(talvek_posix STATIC
   platform/path.cpp
   platform/posix/cmdline.cpp
@@ -19,23 +20,29 @@ if(NOT TALVEK_SANITIZE AND NOT TALVEK_FUZZ)
   target_link_options(talvek PRIVATE -static)
 endif()
 
-find_program(TALVEK_PNGCRUSH pngcrush)
-if(NOT TALVEK_PNGCRUSH)
-  message(FATAL_ERROR
-    "pngcrush was not found. Install it first: sudo apt-get install pngcrush")
-endif()
-file(CREATE_LINK "${TALVEK_PNGCRUSH}" "${CMAKE_BINARY_DIR}/pngcrush.bin"
-  SYMBOLIC)
+# The optimizer, checked against libpng's advisories as the Windows
+# release is (optimizer/advisories.sh) each time it is built. Extra compiler
+# and linker flags come from TALVEK_OPTIMIZER_FLAGS (the Debian package's
+# hardening).
+set(TALVEK_OPTIMIZER_FLAGS "" CACHE STRING "Further flags for building pngcrush.bin")
+separate_arguments(optimizer_flags UNIX_COMMAND "${TALVEK_OPTIMIZER_FLAGS}")
+talvek_optimizer(pngcrush_native "${CMAKE_BINARY_DIR}/pngcrush.bin"
+  "${CMAKE_BINARY_DIR}/pngcrush-build" native
+  FLAGS "-ffile-prefix-map=${CMAKE_BINARY_DIR}=build" ${optimizer_flags})
+add_custom_command(TARGET pngcrush_native POST_BUILD
+  COMMAND bash "${PROJECT_SOURCE_DIR}/optimizer/advisories.sh"
+    "${CMAKE_BINARY_DIR}/pngcrush-build/libpng"
+  VERBATIM)
 
 # Installed: both in one folder, and a talvek command on the PATH.
 include(GNUInstallDirs)
 set(TALVEK_HOME "${CMAKE_INSTALL_LIBDIR}/talvek")
 install(TARGETS talvek DESTINATION "${TALVEK_HOME}")
+install(PROGRAMS "${CMAKE_BINARY_DIR}/pngcrush.bin" DESTINATION "${TALVEK_HOME}")
 install(CODE "
   set(home \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TALVEK_HOME}\")
   set(bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
   file(MAKE_DIRECTORY \"\${bin}\")
-  file(CREATE_LINK \"${TALVEK_PNGCRUSH}\" \"\${home}/pngcrush.bin\" SYMBOLIC)
   file(RELATIVE_PATH target \"\${bin}\" \"\${home}/talvek\")
   file(CREATE_LINK \"\${target}\" \"\${bin}/talvek\" SYMBOLIC)
   message(STATUS \"Installing: \${bin}/talvek -> \${target}\")

@@ -64,10 +64,12 @@ fingerprint() { (cd "$1" && find . -maxdepth 1 -type f -print0 | sort -z | xargs
 
 # Every PNG in the folder has a copy in _talvek with its pixels. Broken
 # ones (names beginning with x, or invalid- in the corpus) have none, unless
-# pngcrush itself writes one for them (it passes some damage through): then
-# the copy is exactly the one pngcrush makes on its own, or none at all for
-# the names in $no_copy_ok, whose damage the optimizer under test refuses.
-no_copy_ok=
+# Debian's pngcrush writes one for them (it passes some damage through):
+# then the copy is exactly the one Debian's pngcrush makes, or none at all
+# for the names in $no_copy_ok. invalid-palette.png indexes past its
+# palette: Debian 12's libpng writes a copy as broken as the input, the
+# newer libpng of our optimizer refuses to write one.
+no_copy_ok=invalid-palette.png
 check_copies() {
   local dir=$1 name copy diff own
   own=$(mktemp -d)
@@ -90,6 +92,44 @@ check_copies() {
     esac
   done
   rm -rf "$own"
+}
+
+# crush_all FOLDER OUT [PROGRAM]: the copy that PROGRAM (Debian's pngcrush
+# unless named) makes of each image of FOLDER with Talvek's options, in OUT.
+crush_all() {
+  local image
+  mkdir -p "$2"
+  for image in "$1"/*.[pP][nN][gG]; do
+    "${3:-pngcrush}" -rem alla -brute -reduce "$image" "$2/${image##*/}" >/dev/null 2>&1
+  done
+}
+
+# lost_by FOLDER COPIES: the names of the valid images of FOLDER whose copy
+# in COPIES lacks pixels, or is missing; where Debian's pngcrush does that,
+# its copy is no yardstick, and the oracle alone judges ours.
+lost_by() {
+  local image name
+  for image in "$1"/*.[pP][nN][gG]; do
+    name=${image##*/}
+    case $name in x* | invalid-*) continue ;; esac
+    [ -e "$2/$name" ] && same_pixels "$image" "$2/$name" >/dev/null || echo "$name"
+  done
+}
+
+# same_bytes FOLDER REFERENCE WHOSE [NAME...]: the copy of each image of
+# FOLDER in FOLDER/_talvek is the one in REFERENCE, byte for byte, or
+# neither has one; but for the NAMEs, and a missing copy of $no_copy_ok.
+# WHOSE says whose copies REFERENCE holds.
+same_bytes() {
+  local dir=$1 reference=$2 whose=$3 image name
+  shift 3
+  for image in "$dir"/*.[pP][nN][gG]; do
+    name=${image##*/}
+    [[ " $* " != *" $name "* ]] || continue
+    [[ -e "$dir/_talvek/$name" || " $no_copy_ok " != *" $name "* ]] || continue
+    [ ! -e "$dir/_talvek/$name" ] && [ ! -e "$reference/$name" ] ||
+      cmp -s "$dir/_talvek/$name" "$reference/$name" || fail "$name: not the bytes of $whose"
+  done
 }
 
 # Wine for the Windows build $1 (win32 or win64), in a throwaway prefix with

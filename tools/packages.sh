@@ -28,8 +28,11 @@ install_packages() {
     "${missing[@]}"
 }
 
-# What building and running talvek on Linux needs.
-BUILD_PACKAGES=(cmake make g++ pngcrush)
+# What building and running talvek on Linux needs: the optimizer is built
+# from Debian's sources (fetched with apt, unpacked and patched) against the
+# system's zlib, and checked against the advisories in libpng16-16's
+# changelog.
+BUILD_PACKAGES=(cmake make g++ zlib1g-dev patch xz-utils ca-certificates libpng16-16)
 # What cross-compiling the Windows executables needs.
 WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
 # What running both Windows builds under Wine needs. wine32 itself must not
@@ -39,7 +42,14 @@ WINE_PACKAGES=(wine wine64 libwine:i386 qemu-user-static xvfb xdotool)
 DEB_BUILD_PACKAGES=(build-essential dpkg-dev debhelper)
 DEB_CHECK_PACKAGES=(lintian desktop-file-utils man-db libnotify-bin xdg-utils xvfb xauth
   libgtk-3-bin)
-# What building the optimizer from source and the release files needs;
+# What building the Windows optimizer and the release files needs;
 # libpng16-16 brings the Debian changelog whose CVEs the release accounts for.
 RELEASE_PACKAGES=(libz-mingw-w64-dev nsis zip unzip git xz-utils patch ca-certificates make
   python3 libpng16-16)
+# What the tests need besides: GoogleTest; libpng's headers for the pixel
+# oracle; Debian's pngcrush, the yardstick the copies are compared with;
+# ImageMagick for the images of the benchmarks and the package test; the
+# Python modules of the file checks and the drawings; clang with its
+# sanitizer runtimes, llvm and afl++ for the sanitizer and fuzzing builds.
+TEST_PACKAGES=(libgtest-dev libpng-dev pngcrush imagemagick time util-linux python3-pefile
+  python3-pil clang libclang-rt-14-dev llvm afl++)

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: lintian finds nothing, apt installs
 # it, talvek runs from the PATH and from its desktop entry as a file manager
-# starts it, the manual page reads, and a purge leaves nothing behind.
-# Installing needs root; as anyone else the test is skipped.
+# starts it, the manual page reads, and a purge leaves nothing behind. Its
+# optimizer is ours, not Debian's pngcrush: it keeps every pixel of every
+# test image, with Debian's pngcrush's bytes wherever Debian's copy keeps
+# them and our Linux build's elsewhere, and leaves no worker behind when
+# its run is killed. Installing needs root; as anyone else the test is
+# skipped.
 # Usage: package.sh path/to/talvek_VERSION_ARCH.deb source-folder
 set -u
 deb=$(realpath "$1")
@@ -11,6 +15,7 @@ source=$(realpath "$2")
 # The test as a whole is skipped, with the reason, when it cannot run here.
 not_here() { group "package"; skip "$1"; finish; exit; }
 [ "$(id -u)" -eq 0 ] || not_here "installing a package needs root"
+corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
 dpkg-query -W -f '${db:Status-Abbrev}' talvek 2>/dev/null | grep -q '^[ihr]' &&
   not_here "talvek is installed here already, and the test would remove it"
 work=$(mktemp -d)
@@ -47,6 +52,14 @@ for size in 16 32 48; do
     "$work/x/usr/share/icons/hicolor/${size}x$size/apps/talvek.png" || fail "no $size px icon"
 done
 
+group "The package brings its own optimizer, and does not depend on pngcrush"
+optimizer=$work/x/usr/lib/talvek/pngcrush.bin
+[ -f "$optimizer" ] && [ ! -L "$optimizer" ] && [ -x "$optimizer" ] || fail "pngcrush.bin is no program of its own"
+"$optimizer" -version 2>&1 | grep -q "Changed for Talvek" || fail "pngcrush.bin is not our pngcrush"
+! dpkg-deb -f "$deb" Depends | grep -qw pngcrush || fail "it depends on pngcrush: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Built-Using | grep -q 'pngcrush (= .*libpng1.6 (= ' ||
+  fail "Built-Using: $(dpkg-deb -f "$deb" Built-Using)"
+
 group "Installed with apt: talvek from the PATH, and its manual page"
 before=$(snapshot)
 apt-get install -y -qq -o DPkg::Lock::Timeout=600 "$deb" >"$work/install.log" 2>&1 ||
@@ -57,6 +70,36 @@ out=$(cd / && timeout 600 talvek "$pics")
 check_copies "$pics"
 [ "$(man -w talvek)" = /usr/share/man/man1/talvek.1.gz ] &&
   MANWIDTH=80 man talvek 2>/dev/null | grep -q "pngcrush.bin" || fail "man talvek"
+
+group "Every test image with 3 processes: every pixel kept, and Debian's bytes, or ours where Debian loses pixels"
+test_images "$work/images"
+crush_all "$work/images" "$work/debian"
+debian_loses=$(lost_by "$work/images" "$work/debian")
+mkdir "$work/ours"
+for name in $debian_loses; do
+  PNGCRUSH_WORKERS=1 "$source/build/linux/pngcrush.bin" -rem alla -brute -reduce \
+    "$work/images/$name" "$work/ours/$name" >/dev/null 2>&1
+done
+out=$(cd / && PNGCRUSH_WORKERS=3 timeout 900 talvek "$work/images")
+[ "$out" = "Talvek: Listo" ] || fail "the run said: $out"
+check_copies "$work/images"
+# shellcheck disable=SC2086 # names, one a word
+same_bytes "$work/images" "$work/debian" "Debian's pngcrush" $debian_loses
+for name in $debian_loses; do
+  cmp -s "$work/images/_talvek/$name" "$work/ours/$name" || fail "$name: not the bytes of our Linux build"
+done
+
+group "A run killed, talvek then pngcrush.bin: no worker is left"
+mkdir "$work/photo"
+convert -size 1024x768 -seed 7 plasma:fractal -depth 8 -strip "$work/photo/photo.png"
+workers() { pgrep -f '^/usr/lib/talvek/pngcrush.bin' | wc -l; }
+(cd / && exec talvek "$work/photo") >/dev/null &
+for _ in $(seq 100); do [ "$(workers)" -ge 2 ] && break; sleep 0.1; done
+[ "$(workers)" -ge 2 ] || fail "no workers seen"
+kill -9 $!
+kill -9 "$(pgrep -o -f '^/usr/lib/talvek/pngcrush.bin')" 2>/dev/null
+for _ in $(seq 50); do [ "$(workers)" -eq 0 ] && break; sleep 0.1; done
+[ "$(workers)" -eq 0 ] || fail "$(workers) pngcrush.bin left running"
 
 group "Open With: the desktop entry on a folder with blanks, on an X display"
 mkdir "$work/bin"

@@ -18,7 +18,7 @@ trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
 
 # Tool folders: the real optimizer, the stand-in, and none at all.
 for kind in real stand none; do mkdir "$work/$kind"; cp "$talvek" "$work/$kind/talvek"; done
-ln -s "$(command -v pngcrush)" "$work/real/pngcrush.bin"
+ln -s "$(dirname "$talvek")/pngcrush.bin" "$work/real/pngcrush.bin"
 cp "$stand_in" "$work/stand/pngcrush.bin"
 # The folder every run starts in, with a PNG of its own: a run that falls
 # back on it instead of its input would change it.

@@ -2,9 +2,10 @@
 # The release files of one Windows build, used as a Windows user would use
 # them, under Wine: the zip unpacked and run on real PNGs, the installer and
 # the uninstaller run silently, a second installation, and a user's own file
-# in the program's folder. Copies must be byte-identical to those of the
-# system's pngcrush on Linux. win32 runs through the 32-bit runner, as in
-# wine.sh.
+# in the program's folder. Copies must keep every pixel, and be
+# byte-identical to those of our optimizer's Linux build, and of Debian's
+# pngcrush wherever Debian's copy keeps every pixel. win32 runs through the
+# 32-bit runner, as in wine.sh.
 # Usage: release.sh win32|win64 source-folder
 set -u
 arch=$1
@@ -33,32 +34,17 @@ uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Talvek'
 # below does.
 [ "$arch" = win32 ] || export PNGCRUSH_WORKERS=3
 
-# invalid-palette.png indexes past its palette: Debian 12's libpng writes a
-# copy as broken as the input, the newer libpng we ship refuses to write one.
-no_copy_ok=invalid-palette.png
-
 # A folder of the sample images, the corpus and the chunk-rich, hostile and
-# transparent images of chunks.py, and beside it what Linux's pngcrush
-# makes of each. Where Linux's pngcrush loses pixels of a valid image, or
-# makes no copy of it, its copy is no yardstick: those are named in
-# $debian_loses, and the oracle alone judges ours.
-pictures() {
-  local name
-  test_images "$1"
-  mkdir -p "$1.linux"
-  (cd "$1" && for name in *; do
-    pngcrush -rem alla -brute -reduce "$name" "$1.linux/$name" >/dev/null 2>&1
-  done)
-  debian_loses=
-  for name in "$1"/*; do
-    name=${name##*/}
-    case $name in x* | invalid-*) continue ;; esac
-    [ -e "$1.linux/$name" ] && same_pixels "$1/$name" "$1.linux/$name" >/dev/null ||
-      debian_loses+=" $name"
-  done
-  echo "Linux's pngcrush loses pixels of, or makes no copy of:$debian_loses"
-}
-pictures "$work/pictures"
+# transparent images of chunks.py, and beside it what Debian's pngcrush and
+# the Linux build of our optimizer make of each. Where Debian's pngcrush
+# loses pixels, its copy is no yardstick: those are named.
+ours=$source/build/linux/pngcrush.bin
+[ -x "$ours" ] || { echo "FAIL: no $ours; build the linux preset first"; exit 1; }
+test_images "$work/pictures"
+crush_all "$work/pictures" "$work/pictures.debian"
+PNGCRUSH_WORKERS=1 crush_all "$work/pictures" "$work/pictures.ours" "$ours"
+debian_loses=$(lost_by "$work/pictures" "$work/pictures.debian")
+echo "Debian's pngcrush loses pixels of, or makes no copy of:" $debian_loses
 mkdir "$work/samples"
 cp "$source"/examples/*.[pP][nN][gG] "$work/samples"
 
@@ -73,22 +59,9 @@ optimize_with() {
   if await_box; then dismiss; else fail "no box"; fi
   ended || fail "exit status $?"
   check_copies "$pics"
-  for name in "$pics"/*; do
-    [ -f "$name" ] || continue
-    name=${name##*/}
-    if [[ ! -e "$pics/_talvek/$name" && " $no_copy_ok " == *" $name "* ]] ||
-        [[ " $debian_loses " == *" $name "* ]]; then
-      :
-    elif [ -e "$work/pictures.linux/$name" ]; then
-      cmp -s "$pics/_talvek/$name" "$work/pictures.linux/$name" ||
-        fail "$name: not the bytes of Linux's pngcrush"
-      # What the optimizer says when it is run again on that file alone.
-      [ -s "$pics/_talvek/$name" ] || (cd "$pics" && timeout 300 wine "$1/pngcrush.bin" \
-        -rem alla -brute -reduce "$name" _talvek/again.out 2>&1 | tail -3)
-    else
-      [ ! -e "$pics/_talvek/$name" ] || fail "$name: a copy where Linux's pngcrush made none"
-    fi
-  done
+  # shellcheck disable=SC2086 # names, one a word
+  same_bytes "$pics" "$work/pictures.debian" "Debian's pngcrush" $debian_loses
+  same_bytes "$pics" "$work/pictures.ours" "our optimizer's Linux build"
   [ "$(fingerprint "$pics")" = "$before" ] || fail "inputs changed"
 }
 
