@@ -56,17 +56,17 @@ wrong=$(awk '$1 == "option" && ($NF == "on" || $NF == "off") { print $2, $NF }' 
   { echo "talvek: pnglibconf.h has ${wrong//$'\n'/, }, against libpng.dfa; see $work/pnglibconf.log" >&2; exit 1; }
 
 # Our own sources beside pngcrush's: its trials side by side in workers,
-# with what Windows or Linux does for them, and the last guard of every
-# copy's pixels.
+# with what Windows or Linux does for them; twin trials measured once and
+# rows decoded once; and the last guard of every copy's pixels.
 system=win32
 [ "$target" != native ] || system=posix
-cp "$here"/pngcrush-{workers,pixels}.[ch] "$here"/pngcrush-workers-os.h "$work/pngcrush"
+cp "$here"/pngcrush-{workers,trials,pixels}.[ch] "$here"/pngcrush-workers-os.h "$work/pngcrush"
 cp "$here/$system/pngcrush-workers.c" "$work/pngcrush/pngcrush-workers-os.c"
 flags=(-O2 -I"$work/libpng" -I"$include" "$@")
 objects=()
-sources=("$work"/pngcrush/pngcrush{,-workers,-workers-os,-pixels}.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c)
+sources=("$work"/pngcrush/pngcrush{,-workers,-workers-os,-trials,-pixels}.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c)
 # An archive is libpng alone, for libpng's own fuzzers.
-[[ $output != *.a ]] || sources=("${sources[@]:4}")
+[[ $output != *.a ]] || sources=("${sources[@]:5}")
 mkdir -p "$work/obj"
 for source in "${sources[@]}"; do
   object=$work/obj/$(basename "${source%.c}").o

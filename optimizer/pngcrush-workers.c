@@ -584,6 +584,13 @@ int workers_claiming(void)
    return claiming;
 }
 
+int workers_processes(void)
+{
+   if (worker_index >= 0)
+      return worker_count + 1;
+   return claiming ? helpers + 1 : 1;
+}
+
 int workers_length(int trial, unsigned long *length)
 {
    if (trial < 0 || trial >= MAX_TRIALS || !measured[trial])

@@ -56,6 +56,9 @@ int workers_begin(const char *in_name, const int *try_method, int last_method);
 /* Parent: nonzero while it takes trials beside its workers. */
 int workers_claiming(void);
 
+/* How many processes measure the trials together: 1 on the serial path. */
+int workers_processes(void);
+
 /* Parent, before its last trial: waits for its workers, within bounds,
  * and takes their lengths. Whatever trial no one measured is left for it
  * (try_method 0, every other 1), and the first of them is returned; 0

@@ -6,9 +6,13 @@
 # every copy must keep every pixel without the last guard's help, and the
 # copy must be the same byte for byte whether its trials run one after
 # another or side by side in 2 or 3 worker processes, one of which may
-# fail. Then the last guard alone, in a build without the patches that keep
-# transparency and with a planted fault; libpng's messages whole; and
-# workers that hang or meet a libpng error.
+# fail, and the copy of our build before it measured each distinct trial
+# once and decoded the image once. Every trial measured in full gives the
+# same lengths from the rows kept, twins left out, as from the file, and
+# twins come to equal lengths. Then the rows kept below the cap only; the
+# last guard alone, in a build without the patches that keep transparency
+# and with a planted fault; libpng's messages whole; and workers that hang
+# or meet a libpng error.
 # Usage: optimizer.sh path/to/sanitized/pngcrush source-folder
 set -u
 optimizer=$1
@@ -33,10 +37,16 @@ crush() {
     fail "${1##*/} ($*): $(grep -m5 'ERROR\|runtime error\|#[0-9] ' "$work/log")"
 }
 
-group "Every image with Talvek's options: no sanitizer report, every pixel kept, and the same copy from 1, 2 and 3 workers and from a failing one"
+group "Every image with Talvek's options: no sanitizer report, every pixel kept, and the same copy from 1, 2 and 3 workers, from a failing one, and from our build before"
 made=0
 for image in "$work"/in/*; do
+  program=${optimizer}-before
+  crush "$image" before.png PNGCRUSH_WORKERS=1
+  program=$optimizer
   crush "$image" serial.png PNGCRUSH_WORKERS=1
+  if [ -e "$work/serial.png" ] || [ -e "$work/before.png" ]; then
+    cmp -s "$work/serial.png" "$work/before.png" || fail "${image##*/}: not the copy of our build before"
+  fi
   if [ -s "$work/serial.png" ]; then
     made=$((made + 1))
     case ${image##*/} in
@@ -56,6 +66,50 @@ for image in "$work"/in/*; do
 done
 # A copy of every valid image at least: the optimizer did run.
 [ "$made" -ge "$(ls "$work/in" | grep -vc '^invalid-')" ] || fail "copies of only $made images"
+
+group "Every trial in full: the same lengths from the rows kept, twins left out, as from the file; twins of equal lengths"
+# The twins of pngcrush's table by zlib's rules, from the methods' numbers
+# alone: stored with the filtered strategy (143-148) and the default
+# (137-142); run-length at level 4 (131-136) and 1 (125-130), and with the
+# adaptive filter at levels 2 to 9 (169-176) and 1 (168); filtered and
+# default at levels 1 to 3 (method 17 + 12 (level - 1) + 6 strategy +
+# filter; and 158-160, 149-151).
+twins=$(for filter in 0 1 2 3 4 5; do
+    echo $((143 + filter)) $((137 + filter)); echo $((131 + filter)) $((125 + filter))
+    for level in 0 1 2; do echo $((23 + 12 * level + filter)) $((17 + 12 * level + filter)); done
+  done
+  for method in 169 170 171 172 173 174 175 176; do echo $method 168; done
+  for level in 0 1 2; do echo $((158 + level)) $((149 + level)); done)
+[ "$(wc -l <<<"$twins")" -eq 41 ] || fail "the tests know $(wc -l <<<"$twins") twins, not 41"
+# Every trial in full, without bailing, takes long under the sanitizers:
+# the build's plain optimizer, beside talvek, is the same code.
+plain=${optimizer%/optimizer/pngcrush}/pngcrush.bin
+for image in "$work"/in/*; do
+  old=$(PNGCRUSH_TRIALS_IN_FULL=old "$plain" -rem alla -brute -reduce "$image" "$work/full.png" 2>/dev/null)
+  new=$(PNGCRUSH_TRIALS_IN_FULL=new "$plain" -rem alla -brute -reduce "$image" "$work/full.png" 2>/dev/null)
+  [ "$old" = "$new" ] ||
+    fail "${image##*/}: other lengths: $(diff <(echo "$old") <(echo "$new") | grep '^[<>]' | head -4 | tr '\n' ' ')"
+  [ -z "$old" ] && continue
+  while read -r trial earlier; do
+    [ "$(sed -n "s/^trial $trial //p" <<<"$old")" = "$(sed -n "s/^trial $earlier //p" <<<"$old")" ] ||
+      fail "${image##*/}: trials $trial and $earlier, twins, differ: $(grep -E "^trial ($trial|$earlier) " <<<"$old" | tr '\n' ' ')"
+  done <<<"$twins"
+done
+
+group "The rows kept below the cap, all the processes measuring together, and read in every trial above it"
+# 24 MiB of rows: kept by one process, not by three (64 MiB at most).
+/usr/bin/python3 -c '
+import struct, sys, zlib
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+open(sys.argv[1], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 4096, 6144, 8, 0, 0, 0, 0))
+    + chunk(b"IDAT", zlib.compress(bytes(4097 * 6144))) + chunk(b"IEND", b""))' "$work/large.png"
+for run in "1 kept" "3 read"; do
+  PNGCRUSH_WORKERS=${run% *} "$optimizer" -v -rem alla -m 11 -m 12 -m 13 -reduce "$work/large.png" \
+    "$work/large-copy.png" >/dev/null 2>"$work/log"
+  grep -q "Rows ${run#* } .*: 25165824 bytes a process, ${run% *} measuring" "$work/log" ||
+    fail "${run% *} processes: $(grep -i 'rows' "$work/log" || echo 'nothing said of the rows')"
+done
 
 group "The last guard alone: without the patches that keep transparency, and with a planted fault"
 program=${optimizer}-planted
