@@ -12,8 +12,11 @@ install_packages gdb time
 talvek=$PWD/build/linux/talvek
 stand_in=$PWD/build/linux/stand-in/pngcrush.bin
 suite=$(bash tests/corpus.sh .)
-[ -x "$talvek" ] && [ -x "$stand_in" ] ||
-  { echo "build first: cmake --preset linux && cmake --build --preset linux"; exit 1; }
+[ -x "$talvek" ] && [ -x "$stand_in" ] || {
+  echo "talvek: build talvek and the tests' stand-in first:" \
+    "cmake --preset linux -DBUILD_TESTING=ON && cmake --build --preset linux" >&2
+  exit 1
+}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # In a graphical session every folder run would also start notify-send; the
@@ -26,7 +29,7 @@ mkdir "$work/stand" "$work/real"
 cp "$talvek" "$work/stand/talvek"
 cp "$stand_in" "$work/stand/pngcrush.bin"
 cp "$talvek" "$work/real/talvek"
-ln -s "$(command -v pngcrush)" "$work/real/pngcrush.bin"
+ln -s "$PWD/build/linux/pngcrush.bin" "$work/real/pngcrush.bin"
 export STAND_IN=touch
 
 # The cheapest shell loop that starts the same commands.

@@ -6,9 +6,10 @@
 # start one program that does nothing; talvek starts one optimizer per file.
 # Then what a user waits for one image: pngcrush as talvek runs it, on an
 # icon, a screenshot and a photo, wall and CPU time (medians of RUNS runs,
-# at most 3): Debian's build, and ours, natively and the win64 one under
-# Wine, each serial and with one process a processor measuring the trials,
-# with the ratio of the two and the path each took.
+# at most 3): Debian's build, and the win64 one under Wine, serial and with
+# one process a processor measuring the trials, with the ratio of the two
+# and the path each took; and the photo's peak memory. bench/optimizer.sh
+# measures our optimizer natively.
 # Usage: bench/release.sh [RUNS]   (after tools/test.sh, or the linux and
 # win64 presets with the win32 and win64 package targets)
 set -euo pipefail
@@ -17,7 +18,7 @@ runs=${1:-5}
 . tests/lib.sh
 version=$(project_version .)
 for file in build/linux/talvek build/win64/pngcrush.bin build/win32/talvek-$version-win32.zip; do
-  [ -e "$file" ] || { echo "build first: $file is missing"; exit 1; }
+  [ -e "$file" ] || { echo "talvek: $file is missing; build it first (DEVELOPING.md)" >&2; exit 1; }
 done
 source=$PWD
 work=$(mktemp -d)
@@ -64,38 +65,11 @@ row "win64 build under Wine, to the box" "$(($(median < "$work/t-win") / 1000)) 
 row "  the same with the stand-in optimizer" "$(($(median < "$work/t-stand") / 1000)) ms" ""
 row "Wine starting one program, for scale" "$(($(median < "$work/t-wine") / 1000)) ms" ""
 
-# One image at a time: Talvek's 48-pixel icon, and a screenshot and a photo
-# drawn here the same way every time. The screenshot is two windows of
-# "text" on a gradient, drawn at twice the size and scaled down, which
-# smooths the edges as a screen's font smoothing does. The photo is
-# ImageMagick's plasma fractal from a fixed seed, 8 bits a channel, which
-# compresses about as badly as a photograph (to 56 % of its raw size).
-words() {  # X Y LINES: lines of dark "words" of varied widths
-  local x y=$2 line word width
-  for ((line = 0; line < $3; line++, y += 36)); do
-    x=$1
-    for ((word = 0; word < 10; word++)); do
-      width=$((29 + (line * 7 + word * 13) % 85))
-      printf 'rectangle %d,%d %d,%d ' $x $y $((x + width)) $((y + 17))
-      x=$((x + width + 13))
-    done
-  done
-}
+# One image at a time (bench/images.sh): the icon, the screenshot and the
+# photo.
+. bench/images.sh
 images=$work/images
-mkdir "$images"
-cp resources/icon-48.png "$images/icon.png"
-convert -size 2560x1600 gradient:'#2d5f8b-#6a9fc9' \
-  -fill '#f3f3f3' -draw 'rectangle 120,100 1520,1300' -fill '#d4d0c8' -draw 'rectangle 120,100 1520,156' \
-  -fill '#ffffff' -draw 'rectangle 1040,360 2440,1520' -fill '#0a246a' -draw 'rectangle 1040,360 2440,416' \
-  -fill '#202020' -draw "$(words 161 201 28)" -draw "$(words 1081 461 29)" \
-  -fill '#e8e8e8' -draw 'rectangle 0,1540 2560,1600' -resize 50% -depth 8 -strip "$images/screenshot.png"
-convert -size 1024x768 -seed 7 plasma:fractal -depth 8 -strip "$images/photo.png"
-# The optimizer built from our sources for this machine, without
-# sanitizers, to time its workers natively.
-native=$work/native
-bash optimizer/build-pngcrush.sh native "${TALVEK_SOURCES_CACHE:-build/sources}" \
-  "$native" "$native/pngcrush-native" >"$work/native.log" 2>&1 ||
-  { echo "the native optimizer did not build; see $work/native.log"; exit 1; }
+images "$images"
 # Wall and CPU seconds of one optimizer run, as "wall cpu". The CPU time is
 # the whole machine's, from /proc/stat, so that the workers and Wine's own
 # processes count too: run the bench on an idle machine.
@@ -124,8 +98,6 @@ for name in icon.png screenshot.png photo.png; do
   printf '| %-44s | %8s | %8s | %9s | %-11s |\n' \
     "$name, $(identify -format %wx%h "$images/$name"), $(stat -c %s "$images/$name") bytes" "" "" "" ""
   for build in "Debian's pngcrush:pngcrush" \
-      "ours, native, serial:env PNGCRUSH_WORKERS=1 $native/pngcrush-native" \
-      "ours, native, one process a processor:$native/pngcrush-native" \
       "win64 under Wine, serial:env PNGCRUSH_WORKERS=1 wine $work/win/pngcrush.bin" \
       "win64 under Wine, one process a processor:wine $work/win/pngcrush.bin"; do
     label=${build%%:*} command=${build#*:}
@@ -146,22 +118,12 @@ for name in icon.png screenshot.png photo.png; do
   done
 done
 
-# The memory of one image's run, all its processes together: their
-# resident sizes summed, sampled every 20 ms, at the highest.
-peak() {
-  local most=0 now
-  (cd "$images" && "$@" -rem alla -brute -reduce photo.png out.png >/dev/null 2>&1) &
-  while kill -0 $! 2>/dev/null; do
-    now=$(ps -eo rss=,args= | awk '/-rem alla -brute -reduce photo.png out.png/ && !/awk/ { k += $1 } END { print k + 0 }')
-    [ "$now" -le "$most" ] || most=$now
-    sleep 0.02
-  done
-  rm -f "$images/out.png"
-  echo "$((most / 1024)) MiB"
-}
+# The memory of the photo's run, all its processes together, Wine's own
+# included.
 echo
 row "photo.png, peak memory of all processes" "serial" "side by side"
 row "----------------------------------------" "--------------" "--------------"
-row "ours, native" "$(PNGCRUSH_WORKERS=1 peak "$native/pngcrush-native")" "$(peak "$native/pngcrush-native")"
-row "win64 under Wine (Wine's own included)" "$(PNGCRUSH_WORKERS=1 peak wine "$work/win/pngcrush.bin")" \
-  "$(peak wine "$work/win/pngcrush.bin")"
+crush_photo() { cd "$images" && "$@" -rem alla -brute -reduce photo.png out.png; }
+row "win64 under Wine" "$(PNGCRUSH_WORKERS=1 peak photo.png crush_photo wine "$work/win/pngcrush.bin") MiB" \
+  "$(peak photo.png crush_photo wine "$work/win/pngcrush.bin") MiB"
+rm -f "$images/out.png"

@@ -15,7 +15,7 @@ if [ ! -d "$corpus" ]; then
   scratch=$(mktemp -d "$source/build/corpus.XXXXXX")
   trap 'rm -rf "$scratch"' EXIT
   if ! (cd "$scratch" && apt-get download -q "$package" >download.log 2>&1); then
-    echo "corpus.sh: cannot download $package for the test images;" \
+    echo "talvek: cannot download $package for the test images;" \
       "run 'apt-get update' as root first: $(tail -1 "$scratch/download.log")" >&2
     exit 1
   fi

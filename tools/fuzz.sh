@@ -5,14 +5,16 @@
 # - libpng's own fuzzers of contrib/oss-fuzz (libpng_read, libpng_readapi,
 #   libpng_transformations, libpng_colormap), built with the libpng we ship,
 #   from the tests' images and libpng's contrib/testpngs;
-# - the optimizer we ship, built with afl++ and sanitizers, under afl-fuzz:
-#   "optimizer" on Talvek's own command line (-rem alla -brute -reduce),
-#   "methods" on ten methods only, from the tests' images of 2 KiB or less;
+# - the optimizer we ship, built with afl++ and sanitizers, under afl-fuzz,
+#   where a copy that loses a pixel aborts it: "optimizer" on Talvek's own
+#   command line (-rem alla -brute -reduce), "methods" on eleven methods
+#   only, from the tests' images of 2 KiB or less; every input kept runs
+#   again through the sanitizer build, whose copy the pixel oracle checks;
 # - "selfcheck", a small afl++ target that crashes on a planted input: the
 #   run passes only if that crash is reported, with its input.
 # A target named gets SECONDS of its own; with none named, the targets
 # added last share SECONDS: methods half, libpng's four fuzzers an eighth
-# each. A crash, a hang or a sanitizer report fails the
+# each. A crash, a hang, a sanitizer report or a lost pixel fails the
 # run; the inputs stay under build/fuzz (libfuzzer/NAME, afl/NAME), and the
 # failure names them. Last, the seeds and every input kept run through the
 # coverage builds, and the share of the lines of pngcrush.c and of libpng's
@@ -35,14 +37,15 @@ afl_libpng=build/fuzz/optimizer/build/libpng/contrib
 sanitized=build/sanitize/optimizer/pngcrush
 # The tests' pixel oracle, built by the sanitize preset with the tests.
 pixels=build/sanitize/pixels
-# The ten methods of "methods", from pngcrush's table of methods (filter,
-# zlib strategy, level): 11 to 16 are filters 0 to 5 (none, sub, up,
-# average, Paeth, adaptive) with Huffman codes only at level 2; 23 is
-# filter 0, filtered, level 1; 125 is filter 0, run-length, level 1; 137
-# is filter 0, default, level 0 (stored); 157 is filter 6 (adaptive among
-# none, sub and up), default, level 9. So every filter, every strategy and
-# levels 0, 1, 2 and 9, and with ten trials the choice among them too.
-methods=(-m 11 -m 12 -m 13 -m 14 -m 15 -m 16 -m 23 -m 125 -m 137 -m 157)
+# The eleven methods of "methods", from pngcrush's table of methods
+# (filter, zlib strategy, level): 11 to 16 are filters 0 to 5 (none, sub,
+# up, average, Paeth, adaptive) with Huffman codes only at level 2; 17 is
+# filter 0, default, level 1, and 23 the same filtered, its twin, which is
+# not run; 125 is filter 0, run-length, level 1; 137 is filter 0, default,
+# level 0 (stored); 157 is filter 6 (adaptive among none, sub and up),
+# default, level 9. So every filter, every strategy and levels 0, 1, 2 and
+# 9, a twin, and with ten trials the choice among them too.
+methods=(-m 11 -m 12 -m 13 -m 14 -m 15 -m 16 -m 17 -m 23 -m 125 -m 137 -m 157)
 declare -A optimizer_args=([optimizer]="-brute" [methods]="${methods[*]}")
 # optimizer measures its trials side by side in 3 workers on every input,
 # small ones too, so that afl++ and the sanitizers go through the workers;

@@ -15,7 +15,7 @@ install_packages() {
   local sudo=
   if [ "$(id -u)" -ne 0 ]; then
     if ! command -v sudo >/dev/null; then
-      echo "Missing packages. As root, run: ${enable:+$enable && }apt-get update &&" \
+      echo "talvek: packages are missing; as root, run: ${enable:+$enable && }apt-get update &&" \
         "apt-get install ${missing[*]}" >&2
       exit 1
     fi

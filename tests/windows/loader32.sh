@@ -19,7 +19,7 @@ lib=$root/usr/lib/wine
 if [ ! -x "$lib/wine.real" ]; then
   for need in /usr/lib/wine/wine64 /usr/lib/i386-linux-gnu/wine/i386-unix/ntdll.so \
       /usr/bin/qemu-i386-static; do
-    [ -e "$need" ] || { echo "loader32.sh: $need is missing; as root, run:" \
+    [ -e "$need" ] || { echo "talvek: $need is missing; as root, run:" \
       "dpkg --add-architecture i386 && apt-get update &&" \
       "apt-get install wine64 libwine:i386 qemu-user-static" >&2; exit 1; }
   done
@@ -27,7 +27,7 @@ if [ ! -x "$lib/wine.real" ]; then
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
   if ! (cd "$scratch" && apt-get download -q wine32:i386 >download.log 2>&1); then
-    echo "loader32.sh: cannot download wine32:i386: $(tail -1 "$scratch/download.log")" >&2
+    echo "talvek: cannot download wine32:i386: $(tail -1 "$scratch/download.log")" >&2
     exit 1
   fi
   dpkg-deb -x "$scratch"/wine32_*.deb "$scratch/tree"

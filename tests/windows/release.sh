@@ -107,6 +107,8 @@ unzip -q "$zip" -d "$unpacked" || fail "unzip"
 readme=$(tr -d '\r' < "$unpacked/README.txt")
 markup=$(grep -n -e '^#' -e '`' -e '\*\*' -e '^.\{80\}' <<<"$readme")
 [ -z "$markup" ] || fail "README.txt has Markdown or a line over 79 columns: $markup"
+# It speaks to Windows users, of Windows: nothing of how the tests run it.
+! grep -n -E 'Wine|emulat' <<<"$readme" || fail "README.txt speaks of Wine or emulation"
 other=$([ "$arch" = win32 ] && echo win64 || echo win32)
 for name in "talvek-$version-$arch.zip" "talvek-$version-$arch-setup.exe" "$(home_page "$build")"; do
   grep -qF "$name" <<<"$readme" || fail "README.txt does not name $name"
