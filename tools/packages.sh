@@ -51,5 +51,5 @@ RELEASE_PACKAGES=(libz-mingw-w64-dev nsis zip unzip git xz-utils patch ca-certif
 # ImageMagick for the images of the benchmarks and the package test; the
 # Python modules of the file checks and the drawings; clang with its
 # sanitizer runtimes, llvm and afl++ for the sanitizer and fuzzing builds.
-TEST_PACKAGES=(libgtest-dev libpng-dev pngcrush imagemagick time util-linux python3-pefile
+TEST_PACKAGES=(libgtest-dev libpng-dev pngcrush python3 imagemagick time util-linux python3-pefile
   python3-pil clang libclang-rt-14-dev llvm afl++)

@@ -92,12 +92,12 @@ done
 group "A run killed, talvek then pngcrush.bin: no worker is left"
 mkdir "$work/photo"
 convert -size 1024x768 -seed 7 plasma:fractal -depth 8 -strip "$work/photo/photo.png"
-workers() { pgrep -f '^/usr/lib/talvek/pngcrush.bin' | wc -l; }
+workers() { pgrep -f 'pngcrush[.]bin -rem alla' | wc -l; }
 (cd / && exec talvek "$work/photo") >/dev/null &
 for _ in $(seq 100); do [ "$(workers)" -ge 2 ] && break; sleep 0.1; done
 [ "$(workers)" -ge 2 ] || fail "no workers seen"
 kill -9 $!
-kill -9 "$(pgrep -o -f '^/usr/lib/talvek/pngcrush.bin')" 2>/dev/null
+kill -9 "$(pgrep -o -f 'pngcrush[.]bin -rem alla')" 2>/dev/null
 for _ in $(seq 50); do [ "$(workers)" -eq 0 ] && break; sleep 0.1; done
 [ "$(workers)" -eq 0 ] || fail "$(workers) pngcrush.bin left running"
 
