@@ -50,13 +50,21 @@ for name in photo screenshot palette interlaced; do
   printf '| %-34s | %-5s | %8s | %8s | %9s | %9s |\n' \
     "$name.png, $(identify -format %wx%h "$image"), $(stat -c %s "$image") B" "" "" "" "" ""
   pngcrush -rem alla -brute -reduce "$image" "$work/debian.png" >/dev/null 2>&1
+  builds=("Debian's pngcrush:$(command -v pngcrush)" "ours before:$before" "ours now:$now")
   for cores in 1 all; do
-    for build in "Debian's pngcrush:$(command -v pngcrush)" "ours before:$before" "ours now:$now"; do
-      label=${build%%:*} program=${build#*:}
-      : >"$work/times"
-      for ((i = 0; i < runs; i++)); do run $cores "$program" "$image" >>"$work/times"; done
-      cmp -s "$work/out.png" "$work/debian.png" || label="$label (OTHER BYTES)"
-      wall=$(cut -d' ' -f1 "$work/times" | median) cpu=$(cut -d' ' -f2 "$work/times" | median)
+    # The three in turn, run after run, so that a machine whose speed
+    # drifts slows all three alike.
+    rm -f "$work"/times-* "$work"/other-*
+    for ((i = 0; i < runs; i++)); do
+      for b in 0 1 2; do
+        run $cores "${builds[b]#*:}" "$image" >>"$work/times-$b"
+        cmp -s "$work/out.png" "$work/debian.png" || touch "$work/other-$b"
+      done
+    done
+    for b in 0 1 2; do
+      build=${builds[b]} label=${builds[b]%%:*}
+      [ ! -e "$work/other-$b" ] || label="$label (OTHER BYTES)"
+      wall=$(cut -d' ' -f1 "$work/times-$b" | median) cpu=$(cut -d' ' -f2 "$work/times-$b" | median)
       case $build in
         Debian*) debian_wall=$wall debian_cpu=$cpu ratios=("" "") ;;
         *) ratios=("$(awk -v a="$wall" -v b="$debian_wall" 'BEGIN { printf "%.2f", a / b }')"
