@@ -55,7 +55,7 @@ done
 group "The package brings its own optimizer, and does not depend on pngcrush"
 optimizer=$work/x/usr/lib/talvek/pngcrush.bin
 [ -f "$optimizer" ] && [ ! -L "$optimizer" ] && [ -x "$optimizer" ] || fail "pngcrush.bin is no program of its own"
-"$optimizer" -version 2>&1 | grep -q "Changed for Talvek" || fail "pngcrush.bin is not our pngcrush"
+(cd "$work" && "$optimizer" -h 2>&1) | grep -q "Changed for Talvek" || fail "pngcrush.bin is not our pngcrush"
 ! dpkg-deb -f "$deb" Depends | grep -qw pngcrush || fail "it depends on pngcrush: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Built-Using | grep -q 'pngcrush (= .*libpng1.6 (= ' ||
   fail "Built-Using: $(dpkg-deb -f "$deb" Built-Using)"
