@@ -7,11 +7,10 @@
  * errors as warnings, its size limits, checksums of the image data not
  * checked), so that the guard sees the pixels pngcrush saw; the copy is
  * read the same way. Ancillary chunks other than tRNS are skipped unread.
- * When both files are interlaced alike, the two are read row by row (pass
- * by pass for Adam7), in step, so that memory stays at a few rows whatever
- * the image's size. Only a copy interlaced otherwise than its input (never
- * with Talvek's options) is read whole, up to PIXELS_WHOLE_MAX bytes of
- * samples a file; a larger one counts as failing.
+ * The two are read row by row (pass by pass for Adam7), in step, so that
+ * memory stays at a few rows whatever the image's size; pngcrush 1.8.13
+ * keeps the interlacing of its input, so a copy interlaced otherwise
+ * fails.
  *
  * Built with PNGCRUSH_ABORT_ON_LOST_PIXELS, as the fuzzing build is, a
  * copy that fails aborts the program, so that the fuzzer keeps its input. */
@@ -24,8 +23,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#define PIXELS_WHOLE_MAX (64UL << 20)
-
 /* One of the two files being read. Kept static: they change between the
  * setjmp() and a libpng error's longjmp(). */
 struct image
@@ -36,8 +33,7 @@ struct image
    png_infop info;
    png_uint_32 width, height;
    int interlaced;
-   png_bytep row;     /* one row, or the whole image */
-   png_bytepp rows;   /* the whole image's rows, when read whole */
+   png_bytep row;
 };
 
 static struct image images[2];
@@ -59,8 +55,8 @@ static void on_warning(png_structp png, png_const_charp message)
 }
 
 /* Opens NAME and reads its header, with the transformations to 16-bit
- * RGBA; WHOLE asks libpng to undo the interlacing. */
-static void open_image(struct image *image, const char *name, int whole)
+ * RGBA, and makes room for one row. */
+static void open_image(struct image *image, const char *name)
 {
    /* Every ancillary chunk libpng knows, but tRNS: nothing of them counts. */
    static const png_byte skipped[] =
@@ -102,30 +98,12 @@ static void open_image(struct image *image, const char *name, int whole)
    png_set_expand_16(image->png);
    png_set_gray_to_rgb(image->png);
    png_set_add_alpha(image->png, 0xffff, PNG_FILLER_AFTER);
-   if (whole)
-      png_set_interlace_handling(image->png);
    png_read_update_info(image->png, image->info);
    if (png_get_rowbytes(image->png, image->info) != (size_t) image->width * 8)
       png_error(image->png, "not decoded to 16-bit RGBA");
-}
-
-/* Room for one row, or for the whole image. */
-static void make_room(struct image *image, int whole)
-{
-   size_t row = (size_t) image->width * 8;
-   png_uint_32 y;
-
-   if (!whole)
-      image->row = (png_bytep) malloc(row);
-   else if ((double) row * image->height <= PIXELS_WHOLE_MAX)
-   {
-      image->row = (png_bytep) malloc(row * image->height);
-      image->rows = (png_bytepp) malloc(image->height * sizeof *image->rows);
-      for (y = 0; image->row != NULL && image->rows != NULL && y < image->height; y++)
-         image->rows[y] = image->row + y * row;
-   }
-   if (image->row == NULL || (whole && image->rows == NULL))
-      png_error(image->png, "too large to check");
+   image->row = (png_bytep) malloc((size_t) image->width * 8);
+   if (image->row == NULL)
+      png_error(image->png, "out of memory");
 }
 
 static void close_image(struct image *image)
@@ -135,7 +113,6 @@ static void close_image(struct image *image)
    if (image->file != NULL)
       fclose(image->file);
    free(image->row);
-   free(image->rows);
    memset(image, 0, sizeof *image);
 }
 
@@ -193,28 +170,6 @@ static int compare_rows(void)
    return 1;
 }
 
-/* Compares the two files read whole; 1 when every pixel is equal. */
-static int compare_whole(void)
-{
-   png_bytep first[2];
-   png_uint_32 y;
-   int same = 1;
-
-   png_read_image(images[0].png, images[0].rows);
-   png_read_image(images[1].png, images[1].rows);
-   first[0] = images[0].row;
-   first[1] = images[1].row;
-   for (y = 0; same && y < images[0].height; y++)
-   {
-      images[0].row = images[0].rows[y];
-      images[1].row = images[1].rows[y];
-      same = same_row(images[0].width, 0, 1, y);
-   }
-   images[0].row = first[0];
-   images[1].row = first[1];
-   return same;
-}
-
 int pixels_kept(const char *input, const char *copy, char *why, size_t why_size)
 {
    static volatile int kept;
@@ -225,30 +180,17 @@ int pixels_kept(const char *input, const char *copy, char *why, size_t why_size)
    images[1].role = "copy";
    if (setjmp(failed) == 0)
    {
-      int whole;
-
-      open_image(&images[0], input, 0);
-      open_image(&images[1], copy, 0);
+      open_image(&images[0], input);
+      open_image(&images[1], copy);
       if (images[0].width != images[1].width || images[0].height != images[1].height)
          snprintf(failure, sizeof failure, "the copy is %lux%lu, not %lux%lu",
              (unsigned long) images[1].width, (unsigned long) images[1].height,
              (unsigned long) images[0].width, (unsigned long) images[0].height);
+      else if (images[0].interlaced != images[1].interlaced)
+         snprintf(failure, sizeof failure, "the copy is interlaced otherwise");
       else
       {
-         /* Interlaced otherwise: both again, each read whole. */
-         whole = images[0].interlaced != images[1].interlaced;
-         if (whole)
-         {
-            close_image(&images[0]);
-            close_image(&images[1]);
-            images[0].role = "input";
-            images[1].role = "copy";
-            open_image(&images[0], input, 1);
-            open_image(&images[1], copy, 1);
-         }
-         make_room(&images[0], whole);
-         make_room(&images[1], whole);
-         kept = whole ? compare_whole() : compare_rows();
+         kept = compare_rows();
          /* The copy must also end as a PNG file does. */
          if (kept)
             png_read_end(images[1].png, NULL);

@@ -229,9 +229,10 @@ def same(folder):
                            encode(16, 16, 8, 4, lambda x, y: grey(x, y) + ((0 if grey(x, y)[0] == 37 else 255),))),
         "same-interlaced": (encode(16, 16, 8, 2, lambda x, y: (x * 16, y * 16, 9), interlaced=True),
                             encode(16, 16, 8, 2, lambda x, y: (x * 16, y * 16, 9))),
-        # One alpha sample of one pixel, 65535 against 65534.
+        # One alpha sample of one pixel, 65535 against 65534; one row less.
         "differ-alpha": (encode(16, 16, 16, 6, lambda x, y: (1, 2, 3, 65535)),
                          encode(16, 16, 16, 6, lambda x, y: (1, 2, 3, 65534 if (x, y) == (15, 15) else 65535))),
+        "differ-size": (encode(16, 16, 8, 0, grey), encode(16, 15, 8, 0, grey)),
     }
     for name, images in pairs.items():
         for suffix, data in zip("ab", images):

@@ -131,6 +131,20 @@ for image in "$work"/in/{reduce-palette,trns-lost-grey-rgb,basn6a16}.png; do
 done
 program=$optimizer
 
+group "A header that claims 10 gigapixels"
+# 100000 x 100000 RGBA, and two rows of data: no copy, soon, with no
+# sanitizer report, and no memory taken for rows it does not have.
+/usr/bin/python3 -c '
+import struct, sys, zlib
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+open(sys.argv[1], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 100000, 100000, 8, 6, 0, 0, 0))
+    + chunk(b"IDAT", zlib.compress(bytes(2 * 400001))) + chunk(b"IEND", b""))' "$work/claims.png"
+for workers in 1 3; do
+  crush "$work/claims.png" claims-copy.png PNGCRUSH_WORKERS=$workers
+  [ ! -e "$work/claims-copy.png" ] || fail "a copy of an image with two rows of 100000"
+done
+
 group "libpng's error messages, whole"
 crush "$corpus/invalid-crc32.png" crc.png
 said=$(grep -A1 'caught libpng error' "$work/log" | tail -1)
