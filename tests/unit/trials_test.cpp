@@ -1,0 +1,108 @@
+// The optimizer's plan of its measuring trials (optimizer/pngcrush-trials.c)
+// against pngcrush's table of methods, rebuilt here from its numbering: the
+// twins left out must be exactly the 41 that zlib's rules give, each taking
+// its earlier twin's length; and the rows are kept, within the cap, only
+// for measuring trials.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <vector>
+
+extern "C" {
+#include "pngcrush-trials.h"
+}
+
+namespace {
+
+// pngcrush 1.8.13's methods 11 to 176: filter, level, strategy (0 default,
+// 1 filtered, 2 Huffman codes only, 3 run-length); 177 is the last trial.
+struct Table {
+  int fm[178] = {}, lv[178] = {}, zs[178] = {};
+  Table() {
+    int m = 11;
+    for (int f = 0; f <= 5; f++, m++) Set(m, f, 2, 2);
+    for (int l = 1; l <= 9; l++)
+      for (int s = 0; s <= 1; s++)
+        for (int f = 0; f <= 5; f++, m++) Set(m, f, l, s);
+    for (int l : {1, 4})
+      for (int f = 0; f <= 5; f++, m++) Set(m, f, l, 3);
+    for (int s = 0; s <= 1; s++)
+      for (int f = 0; f <= 5; f++, m++) Set(m, f, 0, s);
+    for (int s = 0; s <= 3; s++)
+      for (int l = 1; l <= (s == 2 ? 1 : 9); l++, m++) Set(m, 6, l, s);
+    EXPECT_EQ(m, 177);
+  }
+  void Set(int m, int f, int l, int s) { fm[m] = f, lv[m] = l, zs[m] = s; }
+};
+
+// The twins by the methods' numbers alone, each with its earlier twin.
+std::map<int, int> Twins() {
+  std::map<int, int> twins;
+  for (int f = 0; f <= 5; f++) {
+    twins[143 + f] = 137 + f;  // stored, filtered and default
+    twins[131 + f] = 125 + f;  // run-length at level 4 and 1
+    for (int l = 0; l < 3; l++) twins[23 + 12 * l + f] = 17 + 12 * l + f;  // levels 1-3
+  }
+  for (int m = 169; m <= 176; m++) twins[m] = 168;
+  for (int l = 0; l < 3; l++) twins[158 + l] = 149 + l;
+  return twins;
+}
+
+std::vector<int> AllTried() {
+  std::vector<int> tried(178, 1);
+  for (int m = 11; m <= 176; m++) tried[m] = 0;
+  return tried;
+}
+
+TEST(Trials, TwinsAreLeftOutAndTakeTheirEarlierTwinsLength) {
+  Table table;
+  std::vector<int> tried = AllTried();
+  unsetenv("PNGCRUSH_TRIALS_IN_FULL");
+  EXPECT_EQ(trials_plan(tried.data(), 177, table.fm, table.lv, table.zs, 1, 0), 0);
+  std::map<int, int> twins = Twins();
+  ASSERT_EQ(twins.size(), 41u);
+  png_uint_32 length[178];
+  for (int m = 0; m < 178; m++) {
+    EXPECT_EQ(tried[m], m < 11 || m > 176 || twins.count(m)) << "method " << m;
+    length[m] = twins.count(m) ? 0xffffffffu : 1000 + m;
+  }
+  trials_fill_twins(length, 177);
+  for (auto [twin, earlier] : twins) EXPECT_EQ(length[twin], 1000u + earlier);
+
+  // Without twins (the heuristic mode), or every trial run in full from
+  // the file, nothing is left out.
+  for (const char *full : {static_cast<const char *>(nullptr), "old"}) {
+    tried = AllTried();
+    if (full) setenv("PNGCRUSH_TRIALS_IN_FULL", full, 1);
+    EXPECT_EQ(trials_plan(tried.data(), 177, table.fm, table.lv, table.zs, full != nullptr, 0),
+              full != nullptr);
+    EXPECT_EQ(tried, AllTried());
+  }
+  unsetenv("PNGCRUSH_TRIALS_IN_FULL");
+}
+
+TEST(Trials, RowsAreKeptForMeasuringTrialsWithinTheCap) {
+  Table table;
+  std::vector<int> tried = AllTried();
+  png_byte row_buf[8];
+  trials_plan(tried.data(), 177, table.fm, table.lv, table.zs, 1, 0);
+  // Trial 0 and the last trial read as before.
+  EXPECT_EQ(trials_rows_begin(1, 4, 8, 1), 0);
+  EXPECT_EQ(trials_row(row_buf, 0), row_buf);
+  // 24 MiB of rows: over the cap of 64 MiB for three processes, and not
+  // for two; kept by the first measuring trial, used by the next.
+  EXPECT_EQ(trials_rows_begin(0, 6144, 4096, 3), 0);
+  EXPECT_EQ(trials_rows_begin(0, 6144, 4096, 2), 1);
+  png_bytep kept = trials_row(row_buf, 1);
+  EXPECT_NE(kept, row_buf);
+  trials_rows_end();
+  EXPECT_EQ(trials_rows_begin(0, 6144, 4096, 2), 2);
+  EXPECT_EQ(trials_row(row_buf, 1), kept);
+  EXPECT_EQ(trials_rows_begin(1, 6144, 4096, 2), 0);
+  // A new file keeps nothing of the last.
+  trials_plan(tried.data(), 177, table.fm, table.lv, table.zs, 1, 0);
+  EXPECT_EQ(trials_rows_begin(0, 6144, 4096, 2), 1);
+}
+
+}  // namespace
