@@ -35,16 +35,17 @@ OPTIMIZER_KERNEL32 = {
     "LeaveCriticalSection", "LoadLibraryA", "MultiByteToWideChar",
     "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect",
     "VirtualQuery", "WideCharToMultiByte",
-    # Its trials side by side in workers: processes, pipes, shared memory
-    # and a job, all in Windows 2000 or XP (GetProcessAffinityMask, not the
-    # processor count functions of Windows 7).
+    # Its trials side by side in workers: processes, pipes read without
+    # waiting, shared memory, a job, a clock and the error mode, all in
+    # Windows 2000 or XP (GetProcessAffinityMask, not the processor count
+    # functions of Windows 7).
     "AssignProcessToJobObject", "CloseHandle", "CreateFileMappingA",
     "CreateJobObjectA", "CreatePipe", "CreateProcessA", "DuplicateHandle",
     "ExitProcess", "GetCommandLineA", "GetCurrentProcess", "GetExitCodeProcess",
-    "GetModuleFileNameA", "GetProcessAffinityMask", "GetStdHandle", "MapViewOfFile",
-    "ReadFile", "ResumeThread", "SetEnvironmentVariableA", "SetHandleInformation",
-    "SetInformationJobObject", "TerminateProcess", "UnmapViewOfFile",
-    "WaitForSingleObject", "WriteFile"}
+    "GetModuleFileNameA", "GetProcessAffinityMask", "GetStdHandle", "GetTickCount",
+    "MapViewOfFile", "PeekNamedPipe", "ReadFile", "ResumeThread", "SetEnvironmentVariableA",
+    "SetErrorMode", "SetHandleInformation", "SetInformationJobObject", "TerminateProcess",
+    "UnmapViewOfFile", "WaitForSingleObject", "WriteFile"}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 failures = []
 
