@@ -19,7 +19,8 @@
 # failure names them. Last, the seeds and every input kept run through the
 # coverage builds, and the share of the lines of pngcrush.c and of libpng's
 # reading files that they reach is printed.
-# Usage: fuzz.sh [SECONDS [TARGET...]]   (after the fuzz and sanitize presets)
+# Usage: fuzz.sh [SECONDS [TARGET...]]   (after the fuzz preset, and the
+# linux one configured with -DBUILD_TESTING=ON)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
@@ -34,9 +35,10 @@ trap 'rm -rf "$scratch"' EXIT
 status=0 passed=0 failed=0
 libpng=build/fuzz/libpng/build/libpng/contrib
 afl_libpng=build/fuzz/optimizer/build/libpng/contrib
-sanitized=build/sanitize/optimizer/pngcrush
-# The tests' pixel oracle, built by the sanitize preset with the tests.
-pixels=build/sanitize/pixels
+# The optimizer with sanitizers, and the tests' pixel oracle, both built by
+# the linux preset with its tests.
+sanitized=build/linux/optimizer/pngcrush
+pixels=build/linux/pixels
 # The eleven methods of "methods", from pngcrush's table of methods
 # (filter, zlib strategy, level): 11 to 16 are filters 0 to 5 (none, sub,
 # up, average, Paeth, adaptive) with Huffman codes only at level 2; 17 is
@@ -182,7 +184,7 @@ for name in optimizer methods; do
   chosen "$name" || continue
   if [ ! -x build/fuzz/optimizer/pngcrush-afl ] || [ ! -x "$sanitized" ]; then
     echo "$name: FAILED: no build/fuzz/optimizer/pngcrush-afl or $sanitized;" \
-      "install afl++, then build the fuzz and sanitize presets"
+      "install afl++, then build the fuzz preset, and the linux one with its tests"
     flunk
     continue
   fi
