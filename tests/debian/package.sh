@@ -57,8 +57,10 @@ optimizer=$work/x/usr/lib/talvek/pngcrush.bin
 [ -f "$optimizer" ] && [ ! -L "$optimizer" ] && [ -x "$optimizer" ] || fail "pngcrush.bin is no program of its own"
 (cd "$work" && "$optimizer" -h 2>&1) | grep -q "Changed for Talvek" || fail "pngcrush.bin is not our pngcrush"
 ! dpkg-deb -f "$deb" Depends | grep -qw pngcrush || fail "it depends on pngcrush: $(dpkg-deb -f "$deb" Depends)"
-dpkg-deb -f "$deb" Built-Using | grep -q 'pngcrush (= .*libpng1.6 (= ' ||
-  fail "Built-Using: $(dpkg-deb -f "$deb" Built-Using)"
+built_using=$(dpkg-deb -f "$deb" Built-Using)
+for source_name in glibc pngcrush libpng1.6; do
+  echo "$built_using" | grep -q "\(^\|, \)$source_name (= " || fail "Built-Using has no $source_name: $built_using"
+done
 
 group "Installed with apt: talvek from the PATH, and its manual page"
 before=$(snapshot)
