@@ -96,11 +96,31 @@ check_copies() {
 
 # crush_all FOLDER OUT [PROGRAM]: the copy that PROGRAM (Debian's pngcrush
 # unless named) makes of each image of FOLDER with Talvek's options, in OUT.
+# Debian's copies are the yardstick of several tests, so each is made once
+# and kept in $source/build/yardstick, under the hash of the image and of
+# the pngcrush, libpng and zlib that made it; tests running side by side
+# may both make one, and the last rename wins with the same bytes.
 crush_all() {
-  local image
+  local image cache= kept
   mkdir -p "$2"
+  if [ $# -lt 3 ] && [ -n "${source:-}" ]; then
+    cache=$source/build/yardstick/$({ sha256sum "$(command -v pngcrush)"
+      dpkg-query -W pngcrush libpng16-16 zlib1g; } 2>&1 | sha256sum | cut -c1-16)
+    mkdir -p "$cache"
+  fi
   for image in "$1"/*.[pP][nN][gG]; do
-    "${3:-pngcrush}" -rem alla -brute -reduce "$image" "$2/${image##*/}" >/dev/null 2>&1
+    if [ -z "$cache" ]; then
+      "${3:-pngcrush}" -rem alla -brute -reduce "$image" "$2/${image##*/}" >/dev/null 2>&1
+      continue
+    fi
+    kept=$cache/$(sha256sum <"$image" | cut -c1-64)
+    if [ ! -e "$kept.made" ]; then
+      rm -f "$kept.$$"
+      pngcrush -rem alla -brute -reduce "$image" "$kept.$$" >/dev/null 2>&1
+      [ ! -e "$kept.$$" ] || mv "$kept.$$" "$kept.png"
+      touch "$kept.made"
+    fi
+    [ ! -e "$kept.png" ] || cp "$kept.png" "$2/${image##*/}"
   done
 }
 

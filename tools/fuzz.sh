@@ -77,13 +77,31 @@ libfuzzer() {
     # shellcheck disable=SC2046 # the runs and the seconds
     echo "$name: $(rate $(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 \2/p' \
       "$scratch/$name.log"))"
-    pass
   else
     echo "$name: FAILED"
     tail -30 "$scratch/$name.log"
     for input in "$kept"/*-*; do [ ! -e "$input" ] || echo "input: $input"; done
-    flunk
+    return 1
   fi
+}
+
+# in_batch NAME PROGRAM SECONDS ...: starts libfuzzer with these arguments
+# in the background. Each libFuzzer run is one process, so as many run at
+# once as there are processors; when the batch is full, or with no
+# arguments, it waits for the batch and prints each run's lines in order.
+batch=()
+in_batch() {
+  local run
+  if [ $# -gt 0 ]; then
+    libfuzzer "$@" >"$scratch/$1.out" 2>&1 &
+    batch+=("$1:$!")
+    [ ${#batch[@]} -ge "$(nproc)" ] || return 0
+  fi
+  for run in "${batch[@]}"; do
+    if wait "${run#*:}"; then pass; else flunk; fi
+    cat "$scratch/${run%%:*}.out"
+  done
+  batch=()
 }
 
 # afl_run NAME SECONDS SEEDS REPLAY [AFL_OPTION...] -- PROGRAM ARG...: runs
@@ -101,9 +119,12 @@ afl_run() {
   shift
   rm -rf "$out" && mkdir -p build/fuzz/afl
   # -t 10000+: ten seconds an input before it counts as a hang, and a seed
-  # that takes longer is passed over rather than ending the run.
+  # that takes longer is passed over rather than ending the run. The seeds
+  # are not calibrated before fuzzing starts (with -brute that took 80 of
+  # a run's first seconds); each is when it is first fuzzed, and all of them
+  # run again below with the rest of the queue.
   AFL_NO_UI=1 AFL_SKIP_CPUFREQ=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AFL_NO_AFFINITY=1 \
-    AFL_FAST_CAL=1 AFL_TMPDIR=$scratch afl-fuzz -i "$seeds" -o "$out" -V "$time" -t 10000+ \
+    AFL_FAST_CAL=1 AFL_NO_STARTUP_CALIBRATION=1 AFL_TMPDIR=$scratch afl-fuzz -i "$seeds" -o "$out" -V "$time" -t 10000+ \
     -m none -x "$afl_libpng/oss-fuzz/png.dict" "${options[@]}" -- "$@" \
     >"$scratch/$name.log" 2>&1 || afl=$?
   for input in "$out"/default/{queue,crashes,hangs}/id*; do
@@ -155,8 +176,9 @@ test_images "$scratch/images"
 for program in build/fuzz/fuzz_*; do
   name=${program#build/fuzz/fuzz_}
   chosen "$name" || continue
-  libfuzzer "fuzz_$name" "$program" "$seconds" -max_len=4200 "fuzz/corpus/$name"
+  in_batch "fuzz_$name" "$program" "$seconds" -max_len=4200 "fuzz/corpus/$name"
 done
+in_batch
 
 # With no target named, as in tools/test.sh, methods gets half of SECONDS
 # and each of libpng's fuzzers an eighth, so that the run grows by little.
@@ -173,9 +195,10 @@ for name in read readapi transformations colormap; do
     flunk
     continue
   fi
-  libfuzzer "libpng_$name" "$program" "$eighth" -close_fd_mask=3 \
+  in_batch "libpng_$name" "$program" "$eighth" -close_fd_mask=3 \
     -dict="$libpng/oss-fuzz/png.dict" "$scratch/images" "$libpng/testpngs"
 done
+in_batch
 
 # The optimizer's seeds: the tests' images of 2 KiB or less.
 mkdir "$scratch/seeds"
