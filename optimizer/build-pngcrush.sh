@@ -57,16 +57,21 @@ wrong=$(awk '$1 == "option" && ($NF == "on" || $NF == "off") { print $2, $NF }' 
 
 # Our own sources beside pngcrush's: its trials side by side in workers,
 # with what Windows or Linux does for them; twin trials measured once and
-# rows decoded once; and the last guard of every copy's pixels.
+# rows decoded once; the last guard of every copy's pixels; the input's own
+# compressed data as the last candidate; and whether two names are one file,
+# each system's way. A system's part NAME.c is compiled as NAME-os.c.
 system=win32
 [ "$target" != native ] || system=posix
-cp "$here"/pngcrush-{workers,trials,pixels}.[ch] "$here"/pngcrush-workers-os.h "$work/pngcrush"
-cp "$here/$system/pngcrush-workers.c" "$work/pngcrush/pngcrush-workers-os.c"
+cp "$here"/pngcrush-{workers,trials,pixels,own}.[ch] "$here"/pngcrush-{workers-os,files}.h \
+  "$work/pngcrush"
+for part in "$here/$system"/*.c; do
+  cp "$part" "$work/pngcrush/$(basename "$part" .c)-os.c"
+done
 flags=(-O2 -I"$work/libpng" -I"$include" "$@")
 objects=()
-sources=("$work"/pngcrush/pngcrush{,-workers,-workers-os,-trials,-pixels}.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c)
+sources=("$work"/pngcrush/pngcrush{,-workers,-workers-os,-files-os,-trials,-pixels,-own}.c "$work"/libpng/png{,error,get,mem,pread,read,rio,rtran,rutil,set,trans,wio,write,wtran,wutil}.c)
 # An archive is libpng alone, for libpng's own fuzzers.
-[[ $output != *.a ]] || sources=("${sources[@]:5}")
+[[ $output != *.a ]] || sources=("${sources[@]:7}")
 mkdir -p "$work/obj"
 for source in "${sources[@]}"; do
   object=$work/obj/$(basename "${source%.c}").o

@@ -96,10 +96,11 @@ grep -v '^#' "$unpack/libpng-debian/debian/patches/series" | while read -r patch
   patch -s -d "$unpack/libpng" -p1 < "$unpack/libpng-debian/debian/patches/$patch" ||
     stop "Debian's patch $patch does not apply"
 done
-# Our own changes, each explained at its head. A test build may leave some
-# out, by name, and add its own, by path (TALVEK_PATCHES_LEFT_OUT,
-# TALVEK_PATCHES_ADDED).
-for patch in "$here"/*.patch ${TALVEK_PATCHES_ADDED:-}; do
+# Our own changes, each explained at its head, in the order of their
+# numbers (10 after 9). A test build may leave some out, by name, and add
+# its own, by path (TALVEK_PATCHES_LEFT_OUT, TALVEK_PATCHES_ADDED).
+mapfile -t ours < <(printf '%s\n' "$here"/*.patch | sort -V)
+for patch in "${ours[@]}" ${TALVEK_PATCHES_ADDED:-}; do
   [[ " ${TALVEK_PATCHES_LEFT_OUT:-} " != *" ${patch##*/} "* ]] || continue
   patch -s -d "$unpack" -p1 < "$patch" || stop "$(basename "$patch") does not apply"
 done

@@ -33,6 +33,7 @@ struct image
    png_infop info;
    png_uint_32 width, height;
    int interlaced;
+   int strict;        /* every warning fails, as any error does */
    png_bytep row;
 };
 
@@ -48,10 +49,15 @@ static void on_error(png_structp png, png_const_charp message)
    longjmp(failed, 1);
 }
 
+static int warned;
+
+/* A file read strictly fails at its first warning, once it has been read. */
 static void on_warning(png_structp png, png_const_charp message)
 {
-   (void) png;
-   (void) message;
+   struct image *image = (struct image *) png_get_error_ptr(png);
+
+   if (image->strict && !warned++)
+      snprintf(failure, sizeof failure, "the %s has a fault: %s", image->role, message);
 }
 
 /* Opens NAME and reads its header, with the transformations to 16-bit
@@ -76,17 +82,22 @@ static void open_image(struct image *image, const char *name)
       longjmp(failed, 1);
    }
    png_init_io(image->png, image->file);
-   /* As pngcrush reads its input. */
+   /* As pngcrush reads its input; or strictly, every fault an error. */
 #ifdef PNG_BENIGN_ERRORS_SUPPORTED
-   png_set_benign_errors(image->png, 1);
+   png_set_benign_errors(image->png, !image->strict);
 #endif
    png_set_user_limits(image->png, 500000L, 500000L);
    png_set_chunk_cache_max(image->png, 500);
    png_set_chunk_malloc_max(image->png, 2000000L);
+   if (image->strict)
+      png_set_crc_action(image->png, PNG_CRC_ERROR_QUIT, PNG_CRC_WARN_DISCARD);
+   else
+   {
 #ifdef PNG_IGNORE_ADLER32
-   png_set_option(image->png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+      png_set_option(image->png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
 #endif
-   png_set_crc_action(image->png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+      png_set_crc_action(image->png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+   }
    png_set_keep_unknown_chunks(image->png, PNG_HANDLE_CHUNK_NEVER, NULL, 0);
    png_set_keep_unknown_chunks(image->png, PNG_HANDLE_CHUNK_NEVER, skipped,
        (int) (sizeof skipped / 5));
@@ -170,11 +181,45 @@ static int compare_rows(void)
    return 1;
 }
 
+int pixels_whole(const char *name, char *why, size_t why_size)
+{
+   static volatile int whole;
+   png_uint_32 rows, r;
+   int pass, passes;
+
+   whole = 0;
+   warned = 0;
+   memset(images, 0, sizeof images);
+   images[0].role = "input";
+   images[0].strict = 1;
+   if (setjmp(failed) == 0)
+   {
+      open_image(&images[0], name);
+      passes = images[0].interlaced ? 7 : 1;
+      for (pass = 0; pass < passes && !warned; pass++)
+      {
+         rows = passes == 1 ? images[0].height : PNG_PASS_ROWS(images[0].height, pass);
+         if ((passes == 1 ? images[0].width : PNG_PASS_COLS(images[0].width, pass)) == 0)
+            continue;
+         for (r = 0; r < rows && !warned; r++)
+            png_read_row(images[0].png, images[0].row, NULL);
+      }
+      if (!warned)
+         png_read_end(images[0].png, NULL);
+      whole = !warned;
+   }
+   close_image(&images[0]);
+   if (!whole)
+      snprintf(why, why_size, "%s", failure);
+   return whole;
+}
+
 int pixels_kept(const char *input, const char *copy, char *why, size_t why_size)
 {
    static volatile int kept;
 
    kept = 0;
+   warned = 0;
    memset(images, 0, sizeof images);
    images[0].role = "input";
    images[1].role = "copy";

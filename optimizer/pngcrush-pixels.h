@@ -18,4 +18,10 @@
  * reason in WHY. */
 int pixels_kept(const char *input, const char *copy, char *why, size_t why_size);
 
+/* Whether the file NAME decodes whole, with no libpng error nor warning:
+ * every chunk's CRC right, the image data's checksum right and none of it
+ * left over; its ancillary chunks but tRNS are passed over. 1 when it
+ * does; 0 otherwise, with the reason in WHY. */
+int pixels_whole(const char *name, char *why, size_t why_size);
+
 #endif

@@ -16,11 +16,18 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "zlib.h"
+
 #define MAX_TRIALS 200 /* pngcrush has 178 (0 to 177) */
 
 /* The rows of all the processes that measure together are kept only
  * below this many bytes; above it, every trial reads the file. */
 #define ROWS_CAP (64.0 * 1024 * 1024)
+
+/* The zlib whose code the rules below were read against. Another one
+ * (zlib-ng in zlib's stead, say) may dispatch levels and strategies
+ * otherwise, so with it every trial is measured. */
+#define TWINS_ZLIB "1.2.13"
 
 /* When two trials with the same filter write the same compressed stream,
  * by zlib 1.2.13's own code (deflate.c and trees.c). pngcrush's strategies
@@ -102,6 +109,13 @@ int trials_plan(int *try_method, int last_method, const int *fm, const int *lv,
    memset(twin, 0, sizeof twin);
    for (t = 0; t < MAX_TRIALS; t++)
       tried[t] = t > 0 && t < last_method && try_method[t] == 0;
+   if (twins && strcmp(zlibVersion(), TWINS_ZLIB) != 0)
+   {
+      if (verbose > 0)
+         fprintf(stderr, "   zlib %s is not zlib " TWINS_ZLIB ", whose code tells which"
+             " trials are twins: every trial is measured\n", zlibVersion());
+      twins = 0;
+   }
    if (in_full == FULL_OLD || !twins)
       return in_full != FULL_NO;
    for (t = 1; t < last_method && t < MAX_TRIALS; t++)

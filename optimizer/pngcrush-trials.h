@@ -16,12 +16,13 @@
 
 #include "png.h"
 
-/* Before trial 1 of a file, in every process alike: forgets the rows of
- * another file and, when TWINS is set, leaves out the twins among the
- * trials to run (try_method 0, from 1 to last_method - 1), noting each
- * one's earlier twin. fm, lv and zs are pngcrush's table of methods; with
- * VERBOSE above 0, whether the rows are kept is said. Returns nonzero when
- * every trial must run in full, with no bailing (the tests'
+/* Before trial 1 of a file, once, in every process alike: forgets the
+ * rows of another file and, when TWINS is set and the zlib linked is the
+ * one the rules rest on, leaves out the twins among the trials to run
+ * (try_method 0, from 1 to last_method - 1), noting each one's earlier
+ * twin. fm, lv and zs are pngcrush's table of methods; with VERBOSE above
+ * 0, whether the rows are kept, and another zlib, are said. Returns
+ * nonzero when every trial must run in full, with no bailing (the tests'
  * PNGCRUSH_TRIALS_IN_FULL). */
 int trials_plan(int *try_method, int last_method, const int *fm, const int *lv,
     const int *zs, int twins, int verbose);

@@ -37,7 +37,9 @@
  * PNGCRUSH_WORKER_FAULT=K makes worker K (from 1) fail after its first
  * trial: it garbles its report and ends abruptly; with K:hang it hangs
  * instead, as a worker held by an error dialog would; with K:error it
- * reports a libpng error on its second trial. */
+ * reports a libpng error on its second trial; with K:first it ends
+ * abruptly as soon as it has taken its first trial, and the parent lets
+ * a worker take trial 1 before it takes any. */
 #include "pngcrush-workers.h"
 #include "pngcrush-workers-os.h"
 
@@ -85,7 +87,7 @@ static int trials[MAX_TRIALS], trial_count;
 static int worker_index = -1, worker_count;
 static struct shared *shared;
 static int taken;
-static enum { FAULT_NONE, FAULT_GARBLE, FAULT_HANG, FAULT_ERROR } worker_fault;
+static enum { FAULT_NONE, FAULT_GARBLE, FAULT_HANG, FAULT_ERROR, FAULT_FIRST } worker_fault;
 
 /* The parent's command line, to start workers with. */
 static char **saved_argv;
@@ -164,7 +166,8 @@ void workers_startup(int argc, char **argv)
    fault = getenv("PNGCRUSH_WORKER_FAULT");
    if (fault != NULL && atoi(fault) == worker_index + 1)
       worker_fault = strstr(fault, ":hang") ? FAULT_HANG :
-          strstr(fault, ":error") ? FAULT_ERROR : FAULT_GARBLE;
+          strstr(fault, ":error") ? FAULT_ERROR :
+          strstr(fault, ":first") ? FAULT_FIRST : FAULT_GARBLE;
    /* The parent says all that comes before the measuring trials. */
    os_silence();
 }
@@ -191,6 +194,8 @@ void workers_share(const int *try_method, int last_method)
       return;
    list_trials(try_method, last_method);
    taken = take_next();
+   if (worker_fault == FAULT_FIRST)
+      os_end_abruptly();
    os_unsilence();
 }
 
@@ -479,6 +484,7 @@ static void take_report(struct worker *w, const int *wanted)
 int workers_begin(const char *in_name, const int *try_method, int last_method)
 {
    unsigned long memory;
+   const char *fault;
    int count, index, i;
 
    static int begun;
@@ -518,8 +524,14 @@ int workers_begin(const char *in_name, const int *try_method, int last_method)
       os_drop_shared(shared);
       return 0;
    }
-   /* The parent takes trials too, from now on, as its workers start. */
+   /* The parent takes trials too, from now on, as its workers start; for
+    * the tests' fault on a worker's first trial, once one has taken
+    * trial 1. */
    claiming = running = 1;
+   fault = getenv("PNGCRUSH_WORKER_FAULT");
+   while (fault != NULL && strstr(fault, ":first") && shared->next == 0 &&
+       os_now_ms() - started_at < longest_ms + PATIENCE_MS)
+      os_pause_for_output(workers, MAX_WORKERS);
    taken = take_next();
    return helpers + 1;
 }

@@ -44,12 +44,28 @@ home_page() {
 }
 
 # Copies into the folder $1 the images the optimizer is tried on: the
-# samples of $source, the corpus in $corpus, and the chunk-rich and hostile
-# images that chunks.py makes.
+# samples of $source, the corpus in $corpus, the chunk-rich and hostile
+# images that chunks.py makes, and images of the corpus already optimized
+# by zopflipng and optipng, whose own compressed data beats every trial
+# of pngcrush: a photo, an interlaced one with text, a palette with sRGB,
+# pHYs and tIME, and a 16-bit one, with chunks.py's variants of it (split
+# into many IDAT chunks, an animation, and three damaged ones).
 test_images() {
   mkdir -p "$1" && cp "$source"/examples/*.[pP][nN][gG] "$corpus"/*.png "$1" &&
-    /usr/bin/python3 "$source/tests/chunks.py" "$1"
+    /usr/bin/python3 "$source/tests/chunks.py" "$1" &&
+    zopflipng -m -y "$corpus/video-001.png" "$1/optimized-photo.png" >/dev/null &&
+    optipng -quiet -o7 -i1 -out "$1/optimized-interlaced.png" "$corpus/video-001.png" &&
+    zopflipng -m -y --keepchunks=sRGB,pHYs,tIME "$corpus/benchPaletted.png" \
+      "$1/optimized-palette.png" >/dev/null &&
+    zopflipng -m -y "$corpus/basn2c16.png" "$1/optimized-16-bit.png" >/dev/null &&
+    /usr/bin/python3 "$source/tests/chunks.py" --variants "$1/optimized-16-bit.png" "$1"
 }
+
+# yardstick FOLDER COPIES: Debian's pngcrush's copies of the images of
+# FOLDER, in COPIES, become the copies a copy must be: each one, or the
+# input's own compressed data under its chunks where that is intact and
+# smaller (chunks.py --own, the tests' own making of it).
+yardstick() { /usr/bin/python3 "$source/tests/chunks.py" --own "$1" "$2"; }
 
 # same_pixels INPUT COPY: the pixel oracle (tests/pixels.c, built with the
 # tests, found in TALVEK_PIXELS). Silent when every pixel of COPY is that of
@@ -62,7 +78,8 @@ same_pixels() {
 # A fingerprint of every file directly in a folder, outputs aside.
 fingerprint() { (cd "$1" && find . -maxdepth 1 -type f -print0 | sort -z | xargs -0r sha256sum); }
 
-# Every PNG in the folder has a copy in _talvek with its pixels. Broken
+# Every PNG in the folder has a copy in _talvek with its pixels, and no
+# larger than itself. Broken
 # ones (names beginning with x, or invalid- in the corpus) have none, unless
 # Debian's pngcrush writes one for them (it passes some damage through):
 # then the copy is exactly the one Debian's pngcrush makes, or none at all
@@ -88,6 +105,8 @@ check_copies() {
            fail "no copy of $name"
          else
            diff=$(same_pixels "$dir/$name" "$copy") || fail "$diff"
+           [ "$(stat -c %s "$copy")" -le "$(stat -c %s "$dir/$name")" ] ||
+             fail "$name: the copy is larger than its input"
          fi ;;
     esac
   done
@@ -126,12 +145,14 @@ crush_all() {
 
 # lost_by FOLDER COPIES: the names of the valid images of FOLDER whose copy
 # in COPIES lacks pixels, or is missing; where Debian's pngcrush does that,
-# its copy is no yardstick, and the oracle alone judges ours.
+# its copy is no yardstick, and the oracle alone judges ours. So are the
+# images named trns-dead-*, whose key matches no pixel: Debian's pngcrush
+# keeps every pixel there only by luck, and ours drops the key.
 lost_by() {
   local image name
   for image in "$1"/*.[pP][nN][gG]; do
     name=${image##*/}
-    case $name in x* | invalid-*) continue ;; esac
+    case $name in x* | invalid-*) continue ;; trns-dead-*) echo "$name"; continue ;; esac
     [ -e "$2/$name" ] && same_pixels "$image" "$2/$name" >/dev/null || echo "$name"
   done
 }

@@ -311,7 +311,7 @@ for name in optimizer methods; do
 done
 if [ ${#programs[@]} -gt 0 ]; then
   report "the optimizer under afl++" optimizer "${programs[@]}" -- \
-    "$coverage"/optimizer/pngcrush/pngcrush{,-workers,-workers-os,-pixels}.c \
+    "$coverage"/optimizer/pngcrush/pngcrush{,-workers,-workers-os,-pixels,-own}.c \
     "${reading[@]/#/$coverage/optimizer/libpng/}"
 fi
 programs=()

@@ -50,6 +50,7 @@ RELEASE_PACKAGES=(libz-mingw-w64-dev nsis zip unzip git xz-utils patch ca-certif
 # oracle; Debian's pngcrush, the yardstick the copies are compared with;
 # ImageMagick for the images of the benchmarks and the package test; the
 # Python modules of the file checks and the drawings; clang with its
-# sanitizer runtimes, llvm and afl++ for the sanitizer and fuzzing builds.
+# sanitizer runtimes, llvm and afl++ for the sanitizer and fuzzing builds;
+# zopflipng and optipng, which make the already optimized test images.
 TEST_PACKAGES=(libgtest-dev libpng-dev pngcrush python3 imagemagick time util-linux python3-pefile
-  python3-pil clang libclang-rt-14-dev llvm afl++)
+  python3-pil clang libclang-rt-14-dev llvm afl++ zopfli optipng)

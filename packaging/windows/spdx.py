@@ -119,8 +119,8 @@ pngcrush = component(
     "Debian source package pngcrush %s, built as shipped but for our patches." % versions["pngcrush"],
     ours)
 # Our own source, compiled into pngcrush.bin beside pngcrush.c, with the
-# workers' part for Windows.
-for n in added + ["win32/pngcrush-workers.c"]:
+# parts for Windows.
+for n in added + sorted("win32/" + n for n in os.listdir(os.path.join(optimizer, "win32"))):
     relate(add_file(os.path.join(optimizer, n), "./optimizer/" + n,
                     "Our source, compiled into pngcrush.bin; the patches call it"),
            "FILE_ADDED", pngcrush)

@@ -28,27 +28,30 @@ export ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86:print_stacktrace=1
 # crush IMAGE NAME [VARIABLE=VALUE...]: the copy of IMAGE as $work/NAME,
 # with the environment given, and what pngcrush said in $work/log; fails on
 # a sanitizer's report. $program is the optimizer run.
-program=$optimizer
+program=$optimizer options=()
 crush() {
   rm -f "$work/$2"
-  env "${@:3}" timeout 300 "$program" -rem alla -brute -reduce "$1" "$work/$2" \
+  env "${@:3}" timeout 300 "$program" "${options[@]}" -rem alla -brute -reduce "$1" "$work/$2" \
     >/dev/null 2>"$work/log"
   [ $? -ne 86 ] && ! grep -q 'Sanitizer\|runtime error' "$work/log" ||
     fail "${1##*/} ($*): $(grep -m5 'ERROR\|runtime error\|#[0-9] ' "$work/log")"
 }
 
-group "Every image with Talvek's options: no sanitizer report, every pixel kept, and the same copy from 1, 2 and 3 workers, from a failing one, and from our build before"
+group "Every image with Talvek's options: no sanitizer report, every pixel kept, the copy of Debian's pngcrush or the input's own data, and the same copy from 1, 2 and 3 workers, from a failing one, and from our build before"
 made=0
-for image in "$work"/in/*; do
+mkdir "$work/in/_talvek"
+for image in "$work"/in/*.[pP][nN][gG]; do
   program=${optimizer}-before
   crush "$image" before.png PNGCRUSH_WORKERS=1
   program=$optimizer
   crush "$image" serial.png PNGCRUSH_WORKERS=1
   if [ -e "$work/serial.png" ] || [ -e "$work/before.png" ]; then
-    cmp -s "$work/serial.png" "$work/before.png" || fail "${image##*/}: not the copy of our build before"
+    grep -q "Kept the input's own compressed data" "$work/log" ||
+      cmp -s "$work/serial.png" "$work/before.png" || fail "${image##*/}: not the copy of our build before"
   fi
   if [ -s "$work/serial.png" ]; then
     made=$((made + 1))
+    cp "$work/serial.png" "$work/in/_talvek/${image##*/}"
     case ${image##*/} in
       invalid-*) ;;
       *) said=$(same_pixels "$image" "$work/serial.png") || fail "$said" ;;
@@ -65,7 +68,18 @@ for image in "$work"/in/*; do
   done
 done
 # A copy of every valid image at least: the optimizer did run.
-[ "$made" -ge "$(ls "$work/in" | grep -vc '^invalid-')" ] || fail "copies of only $made images"
+[ "$made" -ge "$(ls "$work/in" | grep -vc '^invalid-\|^_talvek$')" ] || fail "copies of only $made images"
+crush_all "$work/in" "$work/debian"
+debian_loses=$(lost_by "$work/in" "$work/debian")
+cp -r "$work/debian" "$work/yardstick"
+yardstick "$work/in" "$work/yardstick"
+# shellcheck disable=SC2086 # names, one a word
+same_bytes "$work/in" "$work/yardstick" "Debian's pngcrush or the input's own data" $debian_loses
+# -force keeps its meaning: the best trial, even where it is larger.
+options=(-force)
+crush "$work/in/optimized-16-bit.png" forced.png PNGCRUSH_WORKERS=1
+options=()
+cmp -s "$work/forced.png" "$work/debian/optimized-16-bit.png" || fail "-force: not the best trial"
 
 group "Every trial in full: the same lengths from the rows kept, twins left out, as from the file; twins of equal lengths"
 # The twins of pngcrush's table by zlib's rules, from the methods' numbers
@@ -73,18 +87,23 @@ group "Every trial in full: the same lengths from the rows kept, twins left out,
 # (137-142); run-length at level 4 (131-136) and 1 (125-130), and with the
 # adaptive filter at levels 2 to 9 (169-176) and 1 (168); filtered and
 # default at levels 1 to 3 (method 17 + 12 (level - 1) + 6 strategy +
-# filter; and 158-160, 149-151).
-twins=$(for filter in 0 1 2 3 4 5; do
+# filter; and 158-160, 149-151). And -brute runs methods 1 to 10 first,
+# which the later ones repeat: 8 and 120 method 5, 53 1, 54 2, 113 7, 119
+# 4, 157 6, 161 3 and 166 10 by their settings, and 167 is 9 by the rule
+# for Huffman codes (pngcrush.c's own table names most of them).
+twins=$(echo 8 5; echo 53 1; echo 54 2; echo 113 7; echo 119 4; echo 120 5; echo 157 6
+  echo 161 3; echo 166 10; echo 167 9
+  for filter in 0 1 2 3 4 5; do
     echo $((143 + filter)) $((137 + filter)); echo $((131 + filter)) $((125 + filter))
     for level in 0 1 2; do echo $((23 + 12 * level + filter)) $((17 + 12 * level + filter)); done
   done
   for method in 169 170 171 172 173 174 175 176; do echo $method 168; done
   for level in 0 1 2; do echo $((158 + level)) $((149 + level)); done)
-[ "$(wc -l <<<"$twins")" -eq 41 ] || fail "the tests know $(wc -l <<<"$twins") twins, not 41"
+[ "$(wc -l <<<"$twins")" -eq 51 ] || fail "the tests know $(wc -l <<<"$twins") twins, not 51"
 # Every trial in full, without bailing, takes long under the sanitizers:
 # the build's plain optimizer, beside talvek, is the same code.
 plain=${optimizer%/optimizer/pngcrush}/pngcrush.bin
-for image in "$work"/in/*; do
+for image in "$work"/in/*.[pP][nN][gG]; do
   # The two at once, each on a core of its own.
   for path in old new; do
     PNGCRUSH_TRIALS_IN_FULL=$path "$plain" -rem alla -brute -reduce "$image" "$work/full-$path.png" \
@@ -95,7 +114,7 @@ for image in "$work"/in/*; do
   [ "$old" = "$new" ] ||
     fail "${image##*/}: other lengths: $(diff <(echo "$old") <(echo "$new") | grep '^[<>]' | head -4 | tr '\n' ' ')"
   [ -z "$old" ] && continue
-  # One awk for all 41 pairs: a sed a pair took a second an image.
+  # One awk for all 51 pairs: a sed a pair took a second an image.
   differ=$(awk 'NR == FNR { twin[$1] = $2; next } $1 == "trial" { length_of[$2] = $3 }
     END { for (t in twin) if (length_of[t] != length_of[twin[t]])
       printf "trials %s and %s: %s and %s; ", t, twin[t], length_of[t], length_of[twin[t]] }' \
@@ -131,11 +150,21 @@ for image in "$work"/in/trns-lost-*.png; do
   ! grep -q 'again without reductions' "$work/log" || rescued=$((rescued + 1))
 done
 [ $rescued -eq $images ] || fail "the guard wrote $rescued copies again, not $images"
+# -force: the best trial even where the input's own data would be smaller,
+# which the faults do not reach.
+options=(-force)
 for image in "$work"/in/{reduce-palette,trns-lost-grey-rgb,basn6a16}.png; do
   crush "$image" damaged.png PNGCRUSH_PLANTED_DAMAGE=1
   [ ! -e "$work/damaged.png" ] && [ "$(grep -c 'no copy written$' "$work/log")" -eq 1 ] ||
     fail "${image##*/}: a damaged copy was kept, or not said: $(cat "$work/log")"
 done
+options=()
+# The input's own data refused once written: the trial's copy, written
+# again through the last trial alone, is Debian's pngcrush's.
+crush "$work/in/optimized-16-bit.png" refused.png PNGCRUSH_PLANTED_DAMAGE=own
+grep -q "writing the trial's copy again" "$work/log" &&
+  cmp -s "$work/refused.png" "$work/debian/optimized-16-bit.png" ||
+  fail "optimized-16-bit.png: the trial's copy not written again as it was: $(cat "$work/log")"
 program=$optimizer
 
 group "A header that claims 10 gigapixels"
@@ -157,12 +186,14 @@ crush "$corpus/invalid-crc32.png" crc.png
 said=$(grep -A1 'caught libpng error' "$work/log" | tail -1)
 [ "$said" = "   [00][00][00][00]: CRC error" ] || fail "a CRC error was told as: $(cat -v <<<"$said")"
 
-group "A worker that hangs is ended, and one that meets a libpng error is measured again"
-image=$work/in/basn2c16.png
-crush "$image" serial.png PNGCRUSH_WORKERS=1
-for fault in 2:hang 2:error; do
+group "A worker that hangs is ended, one that meets a libpng error is measured again, and one that fails on trial 1 changes no choice"
+# trns-grey-2.png's least length is reached by method 160, the twin of
+# 151, and by 156: a plan that lost the twins would choose 156's stream.
+for run in "basn2c16 3 2:hang" "basn2c16 3 2:error" "trns-grey-2 2 1:first"; do
+  read -r name workers fault <<<"$run"
+  crush "$work/in/$name.png" serial.png PNGCRUSH_WORKERS=1
   start=$SECONDS
-  crush "$image" side.png PNGCRUSH_WORKERS=3 PNGCRUSH_WORKER_FAULT=$fault
+  crush "$work/in/$name.png" side.png PNGCRUSH_WORKERS="$workers" PNGCRUSH_WORKER_FAULT="$fault"
   cmp -s "$work/serial.png" "$work/side.png" || fail "$fault: another copy"
   ! grep -q 'caught libpng error\|settings undetermined' "$work/log" || fail "$fault: $(cat "$work/log")"
   [ $((SECONDS - start)) -lt 60 ] || fail "$fault: waited $((SECONDS - start)) s"

@@ -45,7 +45,9 @@ OPTIMIZER_KERNEL32 = {
     "GetModuleFileNameA", "GetProcessAffinityMask", "GetStdHandle", "GetTickCount",
     "MapViewOfFile", "PeekNamedPipe", "ReadFile", "ResumeThread", "SetEnvironmentVariableA",
     "SetErrorMode", "SetHandleInformation", "SetInformationJobObject", "TerminateProcess",
-    "UnmapViewOfFile", "WaitForSingleObject", "WriteFile"}
+    "UnmapViewOfFile", "WaitForSingleObject", "WriteFile",
+    # Whether the copy is the input: each file's identity, in XP.
+    "CreateFileA", "GetFileInformationByHandle"}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 failures = []
 

@@ -94,19 +94,35 @@ for tool_folder in "$bare" "$tool"; do
 done
 [ "$(ls -A "$bare")" = talvek.exe ] || fail "wrote beside the program"
 
-group "The real optimizer: copies with every pixel kept"
+group "The real optimizer: copies with every pixel kept, and made again when an input changed but not in size"
 real=$work/real
 mkdir "$real"
 cp "$build/talvek.exe" "$build/pngcrush.bin" "$real"
 photos="$work/photos"
 mkdir "$photos"
 cp "$source"/examples/*.[pP][nN][gG] "$photos"
+# An image whose copy keeps its own compressed data, byte for byte.
+zopflipng -m -y "$source/examples/sunset.png" "$photos/kept.png" >/dev/null
 before=$(fingerprint "$photos")
 start "$real" "$(dos "$photos")"
 if await_box; then dismiss; else fail "no box"; fi
 ended || fail "exit status $?"
 check_copies "$photos"
 [ "$(fingerprint "$photos")" = "$before" ] || fail "inputs changed"
+cmp -s "$photos/kept.png" "$photos/_talvek/kept.png" || fail "kept.png: not its own data"
+# The same pixels with another zlib header: other bytes, the same size as
+# the old copy, which pngcrush must not take for its input.
+/usr/bin/python3 -c '
+import struct, sys, zlib
+data = bytearray(open(sys.argv[1], "rb").read())
+at = data.index(b"IDAT")
+data[at + 4:at + 6] = b"\x78\x9c"
+length = struct.unpack(">I", data[at - 4:at])[0]
+data[at + 4 + length:at + 8 + length] = struct.pack(">I", zlib.crc32(data[at:at + 4 + length]))
+open(sys.argv[1], "wb").write(data)' "$photos/kept.png"
+start "$real" "$(dos "$photos/kept.png")"
+ended || fail "exit status $?"
+cmp -s "$photos/kept.png" "$photos/_talvek/kept.png" || fail "kept.png: the old copy stayed"
 
 check_home
 
