@@ -76,7 +76,7 @@ group "Every test image, broken ones included: every pixel kept, and Debian's pn
 test_images "$work/suite"
 crush_all "$work/suite" "$work/debian"
 debian_loses=$(lost_by "$work/suite" "$work/debian")
-echo "Debian's pngcrush loses pixels of, or makes no copy of:" $debian_loses
+echo "Debian's pngcrush loses pixels of, or makes no copy of: ${debian_loses//$'\n'/ }"
 before=$(fingerprint "$work/suite")
 out=$(cd "$work" && run "$work/suite")
 [ "$out" = "Talvek: Listo" ] || fail "the run said: $out"
@@ -137,7 +137,7 @@ for image in "$work"/suite/trns-lost-*.png; do
   [ $? -eq 1 ] && lost=$((lost + 1)) || fail "$name: the oracle said '$said' of Debian's copy"
 done
 [ $lost -ge 7 ] || fail "the oracle saw Debian's pngcrush lose pixels in $lost images, not 7"
-[ "$(echo $debian_loses)" = "$(cd "$work/suite" && echo trns-lost-*.png)" ] ||
+[ "${debian_loses//$'\n'/ }" = "$(cd "$work/suite" && echo trns-lost-*.png)" ] ||
   fail "Debian's pngcrush loses: $debian_loses; not every trns-lost-* image and no other"
 
 group "The home page, and the 2047-byte limit"
