@@ -3,9 +3,10 @@
 # folder whose name holds a blank and a non-ASCII letter, below a folder of
 # mode 0700 that no one else may enter (root's home on Debian). The clone
 # gets this working tree's tracked files as they are, edits not yet
-# committed included, this checkout's test images and Debian's copies of
-# them, and is built with only what those tests need, from the optimizer's
-# sources in the cache given.
+# committed included, and is built with only what those tests need, from
+# the optimizer's sources in the cache given. It shares this checkout's test
+# images and Debian's copies of them, so that the copies it makes are kept
+# for the other tests.
 # Usage: clone.sh source-folder sources-cache
 set -u
 source=$(realpath "$1")
@@ -33,9 +34,8 @@ group "A clone below a folder of mode 0700, in one named with a blank and a non-
 started=$SECONDS
 step git clone -q -u "git -c safe.directory='*' upload-pack" "$source" "$clone"
 step overlay
-step mkdir "$clone/build"
-step cp -a "$corpus" "$clone/build/corpus"
-[ ! -d "$source/build/yardstick" ] || step cp -a "$source/build/yardstick" "$clone/build"
+step mkdir -p "$clone/build" "$source/build/yardstick"
+step ln -s "$corpus" "$source/build/yardstick" "$clone/build"
 cd "$clone" || exit 1
 step cmake --preset linux -DBUILD_TESTING=ON "-DTALVEK_SOURCES_CACHE=$cache"
 step cmake --build --preset linux -j2 --target talvek pngcrush_native stand_in pixels \
