@@ -14,7 +14,7 @@ while IFS= read -r -d '' file; do
   [ -f "$file" ] || continue
   [[ $file == *.sh ]] || head -n1 "$file" | grep -qE '^#!.*[/ ](ba|da)?sh( |$)' || continue
   scripts+=("$file")
-done < <(git ls-files -z)
+done < <(git -c safe.directory='*' ls-files -z)
 if [ ${#scripts[@]} -eq 0 ]; then
   fail "no shell script found; is $PWD a git checkout?"
 elif ! command -v shellcheck >/dev/null; then
