@@ -33,6 +33,7 @@ ln -s "$PWD/build/linux/pngcrush.bin" "$work/real/pngcrush.bin"
 export STAND_IN=touch
 
 # The cheapest shell loop that starts the same commands.
+# shellcheck disable=SC2016 # expanded by the shell that runs the loop
 loop='mkdir -p _talvek; for f in *.png; do "$0/pngcrush.bin" -rem alla -brute -reduce "$f" "./_talvek/$f"; done'
 
 now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
@@ -127,6 +128,7 @@ done
 # optimizer, on the kernel's clock.
 mkdir -p "$work/empty-1000/_talvek"
 if perf record -q -o "$work/perf.probe" -e syscalls:sys_enter_execve true >/dev/null 2>&1; then
+  # shellcheck disable=SC2016 # expanded by the bash that perf starts
   perf record -q -o "$work/perf.data" -e syscalls:sys_enter_execve -- \
     bash -c 'for ((i = 0; i < $1; i++)); do "$0" "$2" >/dev/null; done' \
     "$work/stand/talvek" $((runs * 2)) "$work/empty-1000" >/dev/null 2>&1

@@ -29,7 +29,7 @@ words() {
     x=$1
     for ((word = 0; word < 10; word++)); do
       width=$((29 + (line * 7 + word * 13) % 85))
-      printf 'rectangle %d,%d %d,%d ' $x $y $((x + width)) $((y + 17))
+      printf 'rectangle %d,%d %d,%d ' "$x" "$y" $((x + width)) $((y + 17))
       x=$((x + width + 13))
     done
   done

@@ -23,6 +23,7 @@ else
   # The C library's clock() rather than clock_gettime, which MinGW has only
   # in libwinpthread.
   set -- -DPNGCRUSH_USE_CLOCK_GETTIME=0 "$@"
+  # shellcheck disable=SC2054 # the linker's options hold commas
   link=(-static -s -Wl,--no-insert-timestamp -Wl,--subsystem,console:5.1
     -Wl,--major-os-version,5,--minor-os-version,1)
   # The zlib linked in is Debian's build of the pinned libz-mingw-w64.
@@ -82,6 +83,6 @@ rm -f "$output.tmp"
 if [[ $output == *.a ]]; then
   ar rcs "$output.tmp" "${objects[@]}"
 else
-  $cc "${flags[@]}" "${link[@]}" -o "$output.tmp" "${objects[@]}" $zlib -lm
+  $cc "${flags[@]}" "${link[@]}" -o "$output.tmp" "${objects[@]}" "$zlib" -lm
 fi
 mv "$output.tmp" "$output"

@@ -33,9 +33,11 @@ pinned_present() {
 # own archive, its development suite.
 debian_sources() {
   local release development=sid
+  # shellcheck source=/dev/null # the system's own file
   release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   [ -n "$release" ] || stop "/etc/os-release names no Debian release"
   # apt names each archive, suite and component once per architecture.
+  # shellcheck disable=SC2016 # apt's own fields, not the shell's
   apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' \
       'Created-By: Packages' | sort -u |
     awk -v release="$release" -v development="$development" '
@@ -60,7 +62,7 @@ flock 9
 # count.
 if ! pinned_present; then
   apt=$cache/apt
-  rm -rf "$apt/etc"
+  rm -rf "${apt:?}/etc"
   mkdir -p "$apt/etc/sources.list.d" "$apt/state/lists/partial" "$apt/cache/archives/partial"
   debian_sources "$apt/etc"
   # The machine's own keys vouch for the archive (an entry's signed-by
@@ -98,9 +100,12 @@ grep -v '^#' "$unpack/libpng-debian/debian/patches/series" | while read -r patch
 done
 # Our own changes, each explained at its head, in the order of their
 # numbers (10 after 9). A test build may leave some out, by name, and add
-# its own, by path (TALVEK_PATCHES_LEFT_OUT, TALVEK_PATCHES_ADDED).
+# its own, by path, one a line, so that a path may hold blanks
+# (TALVEK_PATCHES_LEFT_OUT, TALVEK_PATCHES_ADDED).
 mapfile -t ours < <(printf '%s\n' "$here"/*.patch | sort -V)
-for patch in "${ours[@]}" ${TALVEK_PATCHES_ADDED:-}; do
+mapfile -t added <<<"${TALVEK_PATCHES_ADDED:-}"
+for patch in "${ours[@]}" "${added[@]}"; do
+  [ -n "$patch" ] || continue
   [[ " ${TALVEK_PATCHES_LEFT_OUT:-} " != *" ${patch##*/} "* ]] || continue
   patch -s -d "$unpack" -p1 < "$patch" || stop "$(basename "$patch") does not apply"
 done

@@ -5,7 +5,7 @@
 # tests' runs must not reach the desktop of whoever runs them.
 unset DISPLAY WAYLAND_DISPLAY
 
-fails=0 groups_passed=0 groups_failed=0 groups_skipped=0 group_name= group_fails=0
+fails=0 groups_passed=0 groups_failed=0 groups_skipped=0 group_name='' group_fails=0
 fail() { echo "FAIL: $group_name: $*"; fails=$((fails + 1)); }
 # Marks the current group as not run, with the reason; it counts as skipped,
 # never as passed.
@@ -51,6 +51,7 @@ home_page() {
 # pHYs and tIME, and a 16-bit one, with chunks.py's variants of it (split
 # into many IDAT chunks, an animation, and three damaged ones).
 test_images() {
+  # shellcheck disable=SC2154 # corpus is set by the test that sources this file
   mkdir -p "$1" && cp "$source"/examples/*.[pP][nN][gG] "$corpus"/*.png "$1" &&
     /usr/bin/python3 "$source/tests/chunks.py" "$1" &&
     zopflipng -m -y "$corpus/video-001.png" "$1/optimized-photo.png" >/dev/null &&
@@ -120,7 +121,7 @@ check_copies() {
 # the pngcrush, libpng and zlib that made it; tests running side by side
 # may both make one, and the last rename wins with the same bytes.
 crush_all() {
-  local image cache= kept
+  local image cache='' kept
   mkdir -p "$2"
   if [ $# -lt 3 ] && [ -n "${source:-}" ]; then
     cache=$source/build/yardstick/$({ sha256sum "$(command -v pngcrush)"
@@ -195,9 +196,10 @@ wine_session() {
   fi
   # Xvfb picks a free display itself, so tests can run side by side.
   Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$2/display" >/dev/null 2>&1 &
-  trap "wineserver -k 2>/dev/null; kill $!; rm -rf '$2'" EXIT
+  # shellcheck disable=SC2064 # Xvfb's process and the folder, as they are now
+  trap "wineserver -k 2>/dev/null; kill $!; rm -rf $(printf %q "$2")" EXIT
   for _ in $(seq 100); do [ -s "$2/display" ] && break; sleep 0.1; done
-  export DISPLAY=:$(cat "$2/display")
+  DISPLAY=:$(cat "$2/display"); export DISPLAY
   # One wineserver for the whole session (it ends two minutes after its last
   # program), so that Wine's services and desktop start once, not again for
   # every program, where under load they can miss Wine's own time limits.
@@ -226,18 +228,19 @@ check_home() {
 }
 
 # A Unix path as Wine's drive Z: sees it.
+# shellcheck disable=SC1003 # tr reads '\\' as one backslash
 dos() { printf 'Z:%s' "$1" | tr / '\\'; }
 # The windows titled "Talvek", one a line.
 boxes() { xdotool search --name '^Talvek$' 2>/dev/null; }
 # Starts talvek.exe of the folder $1 in the background, with the rest of the
 # arguments; $talvek is its process. It may run for $run_limit seconds.
 run_limit=120
-start() { timeout $run_limit wine "$1/talvek.exe" "${@:2}" & talvek=$!; }
+start() { timeout "$run_limit" wine "$1/talvek.exe" "${@:2}" & talvek=$!; }
 # Waits for talvek.exe and returns its exit status. One still running after
 # $run_limit seconds has hung, and every later run would too, so the test
 # stops.
 ended() {
-  wait $talvek
+  wait "$talvek"
   local status=$?
   if [ $status -eq 124 ]; then
     fail "talvek.exe did not end within $run_limit seconds; stopping"
@@ -250,7 +253,7 @@ ended() {
 await_box() {
   for _ in $(seq $((run_limit * 10))); do
     boxes >/dev/null && return 0
-    kill -0 $talvek 2>/dev/null || break
+    kill -0 "$talvek" 2>/dev/null || break
     sleep 0.1
   done
   boxes >/dev/null

@@ -1,5 +1,6 @@
 # Installs the Debian packages named as arguments that are not yet there.
 # Sourced by the set-up and test scripts.
+# shellcheck disable=SC2034 # the lists are read by the scripts that source this file
 install_packages() {
   local missing=() package
   for package in "$@"; do
@@ -22,6 +23,7 @@ install_packages() {
     sudo=sudo
   fi
   echo "Installing: ${missing[*]}"
+  # shellcheck disable=SC2086 # a command and its arguments
   [ -z "$enable" ] || $sudo $enable
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
@@ -51,6 +53,7 @@ RELEASE_PACKAGES=(libz-mingw-w64-dev nsis zip unzip git xz-utils patch ca-certif
 # ImageMagick for the images of the benchmarks and the package test; the
 # Python modules of the file checks and the drawings; clang with its
 # sanitizer runtimes, llvm and afl++ for the sanitizer and fuzzing builds;
-# zopflipng and optipng, which make the already optimized test images.
+# the linter of every shell script, shellcheck; git for the test that
+# clones; zopflipng and optipng, which make the already optimized test images.
 TEST_PACKAGES=(libgtest-dev libpng-dev pngcrush python3 imagemagick time util-linux python3-pefile
-  python3-pil clang libclang-rt-14-dev llvm afl++ zopfli optipng)
+  python3-pil clang libclang-rt-14-dev llvm afl++ shellcheck git zopfli optipng)

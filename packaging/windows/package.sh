@@ -62,7 +62,7 @@ touch -d "@$epoch" "$stage"/*
 # which is NSIS's stub with a few KiB of its own.
 stub=/usr/share/nsis/Stubs/lzma_solid-$([ "$arch" = win32 ] && echo x86 || echo amd64)-unicode
 size_kb=$(( ($(cat "$stage"/* "$stub" | wc -c) + 4095) / 1024 ))
-defines=(-DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$build/$name-setup.exe" -DSIZE_KB=$size_kb
+defines=(-DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$build/$name-setup.exe" -DSIZE_KB="$size_kb"
   -DICON="$source/resources/talvek.ico")
 [ "$arch" = win32 ] || defines+=(-DWIN64)
 makensis -V2 -NOCD "${defines[@]}" "$here/talvek.nsi"

@@ -27,6 +27,7 @@ purge() {
   # talvek, and whatever its installation brought in.
   local added
   added=$(comm -13 <(echo "$before_packages") <(packages))
+  # shellcheck disable=SC2086 # package names, one a word
   [ -z "$added" ] || apt-get purge -y -qq $added >"$work/purge.log" 2>&1
 }
 trap 'purge; rm -rf "$work"' EXIT

@@ -78,7 +78,7 @@ crush_all "$work/suite" "$work/debian"
 debian_loses=$(lost_by "$work/suite" "$work/debian")
 cp -r "$work/debian" "$work/yardstick"
 yardstick "$work/suite" "$work/yardstick"
-echo "Debian's pngcrush loses pixels of, or makes no copy of:" $debian_loses
+echo "Debian's pngcrush loses pixels of, or makes no copy of: ${debian_loses//$'\n'/ }"
 before=$(fingerprint "$work/suite")
 out=$(cd "$work" && run "$work/suite")
 [ "$out" = "Talvek: Listo" ] || fail "the run said: $out"
@@ -139,7 +139,7 @@ for image in "$work"/suite/trns-lost-*.png; do
   [ $? -eq 1 ] && lost=$((lost + 1)) || fail "$name: the oracle said '$said' of Debian's copy"
 done
 [ $lost -ge 7 ] || fail "the oracle saw Debian's pngcrush lose pixels in $lost images, not 7"
-[ "$(echo $debian_loses)" = "$(cd "$work/suite" && echo trns-dead-*.png trns-lost-*.png)" ] ||
+[ "${debian_loses//$'\n'/ }" = "$(cd "$work/suite" && echo trns-dead-*.png trns-lost-*.png)" ] ||
   fail "Debian's pngcrush loses: $debian_loses; not every trns-lost-* image and no other"
 # A key that matches no pixel is dropped with the reduction: a smaller copy
 # than Debian's pngcrush's, which keeps every pixel only by luck.

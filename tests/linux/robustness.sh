@@ -12,13 +12,18 @@ source=$(realpath "$3")
 home=${TALVEK_HOME_PAGE:?the home page this build opens, set by CTest}
 corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
 . "$source/tests/lib.sh"
+# Root runs some cases as nobody (below), who must reach the work folder
+# and the programs in it wherever the clone lies.
+umask 022
 work=$(mktemp -d)
 chmod 755 "$work"
 trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
+as_user=()
 
 # Tool folders: the real optimizer, the stand-in, and none at all.
 for kind in real stand none; do mkdir "$work/$kind"; cp "$talvek" "$work/$kind/talvek"; done
-ln -s "$(dirname "$talvek")/pngcrush.bin" "$work/real/pngcrush.bin"
+# A copy: nobody may not reach the build folder.
+cp "$(dirname "$talvek")/pngcrush.bin" "$work/real/pngcrush.bin"
 cp "$stand_in" "$work/stand/pngcrush.bin"
 # The folder every run starts in, with a PNG of its own: a run that falls
 # back on it instead of its input would change it.
@@ -42,7 +47,7 @@ check() {
   shift 3
   rm -rf "$work/cwd/_talvek"
   before=$(snapshot "$input")
-  out=$(cd "$work/cwd" && timeout 600 ${as_user:-} "$work/$tool/talvek" "$@")
+  out=$(cd "$work/cwd" && timeout 600 "${as_user[@]}" "$work/$tool/talvek" "$@")
   status=$?
   [ $status -eq 0 ] || fail "exit status $status for $*"
   if [ "$listo" = yes ]; then
@@ -134,10 +139,13 @@ chmod 555 "$work/readonly"
 chmod 777 "$work/cwd"
 # Mode 000 already stops a normal user; root passes through it, so root
 # runs these cases as nobody.
-as_user=
-[ "$(id -u)" -ne 0 ] || as_user="setpriv --reuid=nobody --regid=nogroup --clear-groups"
-if ${as_user:-} test -x "$locked"; then
-  skip "$(${as_user:-} id -un) can enter a folder with mode 000"
+[ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+if ! said=$("${as_user[@]}" true 2>&1); then
+  skip "they cannot run as nobody here: $said"
+elif ! "${as_user[@]}" test -x "$work"; then
+  skip "nobody cannot enter $work: TMPDIR lies in a folder closed to others"
+elif "${as_user[@]}" test -x "$locked"; then
+  skip "$("${as_user[@]}" id -un) can enter a folder with mode 000"
 else
   check no "$locked" real "$locked"
   check no "$locked" real "$locked/fog.png"
@@ -145,7 +153,7 @@ else
   check no "$work/readonly" real "$work/readonly/fog.png"
   [ ! -e "$work/readonly/_talvek" ] || fail "wrote into a read-only folder"
 fi
-as_user=
+as_user=()
 chmod 755 "$locked" "$work/readonly" "$work/cwd"
 
 group "Lengths: paths near 1023 bytes, tails of 2047 and 2048, quotes and blanks"
@@ -171,6 +179,7 @@ out=$(cd "$work/cwd" && PATH=/nonexistent "$work/stand/talvek" "$dir/fog.PNG")
 mkdir "$work/bin"
 printf '#!/bin/sh\ntrue\n' > "$work/bin/xdg-open"
 chmod +x "$work/bin/xdg-open"
+# shellcheck disable=SC1003,SC2086,SC2089,SC2090 # tails of quotes and backslashes, split too
 for tail in '"' '""' '" "' '"""' ' " ' '"  "' ' ' '\"' '"\' '\\"\\"'; do
   PATH="$work/bin:$PATH" check no - stand "$tail"
   PATH="$work/bin:$PATH" check no - stand $tail
@@ -182,13 +191,13 @@ many=$work/many
 mkdir "$many"
 (cd "$many" && seq -f 'f%05g.png' 10000 | xargs touch)
 rss() { /usr/bin/time -f %M "$work/stand/talvek" "$1" 2>&1 >/dev/null | tail -1; }
-rss_many=$(STAND_IN=touch rss "$many")
+rss_many=$(STAND_IN='touch' rss "$many")
 [ "$(LC_ALL=C sort -u "$STAND_IN_LOG" | wc -l)" -eq 10000 ] &&
   [ "$(wc -l < "$STAND_IN_LOG")" -eq 10000 ] || fail "not every file run once"
 rm -f "$STAND_IN_LOG"
 mkdir "$work/few"
 cp "$many"/f0000*.png "$work/few"
-rss_few=$(STAND_IN=touch rss "$work/few")
+rss_few=$(STAND_IN='touch' rss "$work/few")
 rm -f "$STAND_IN_LOG"
 echo "peak memory: $rss_few KiB for 9 files, $rss_many KiB for 10,000"
 if [ -n "${TALVEK_SANITIZED:-}" ]; then

@@ -48,6 +48,7 @@ here=$(dirname "$(readlink -f "$0")")
 WINELOADERNOEXEC=1 exec qemu-i386-static -R 0x81000000 -0 "$here/wine" "$here/wine.real" "$@"
 SCRIPT
   for name in wine64 wineserver; do
+    # shellcheck disable=SC2016 # expanded by the wrapper when it runs
     printf '#!/bin/sh\nexec "$(dirname "$(readlink -f "$0")")/../usr/lib/wine/%s" "$@"\n' \
       $name > "$root/bin/${name%64}"
   done

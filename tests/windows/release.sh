@@ -61,7 +61,7 @@ crush_all "$work/pictures" "$work/pictures.debian"
 PNGCRUSH_WORKERS=1 crush_all "$work/pictures" "$work/pictures.ours" "$ours"
 debian_loses=$(lost_by "$work/pictures" "$work/pictures.debian")
 yardstick "$work/pictures" "$work/pictures.debian"
-echo "Debian's pngcrush loses pixels of, or makes no copy of:" $debian_loses
+echo "Debian's pngcrush loses pixels of, or makes no copy of: ${debian_loses//$'\n'/ }"
 mkdir "$work/samples"
 cp "$source"/examples/*.[pP][nN][gG] "$work/samples"
 
@@ -168,6 +168,7 @@ PYTHON
 
 group "The optimizer leaves compressed text and profiles unread: -v says nothing of them"
 mkdir "$work/verbose"
+# shellcheck disable=SC2035 # the test images' names, none of them starting with a dash
 (cd "$work/pictures" && timeout 900 wine "$unpacked/pngcrush.bin" -v -rem alla -reduce \
   -d "$(dos "$work/verbose")" *zTXt* *iTXt* *iCCP* >"$work/verbose.log" 2>&1)
 # Lines naming the files, and the banner (" |"), which names our change, aside.
@@ -194,7 +195,7 @@ fi
 group "A changed source file, or a CVE left out of the ledger, stops the build in one line"
 mkdir "$work/cache" "$work/gate"
 (cd "$(sed -n 's/^TALVEK_SOURCES_CACHE:PATH=//p' "$build/CMakeCache.txt")" &&
-  cp $(awk '{ print $2 }' "$source/optimizer/sources.sha256") "$work/cache")
+  awk '{ print $2 }' "$source/optimizer/sources.sha256" | xargs cp -t "$work/cache")
 # The first byte of a compressed tarball is never 0.
 printf '\0' | dd of="$(ls "$work"/cache/pngcrush_*.orig.*)" conv=notrunc status=none
 said=$(bash "$source/optimizer/fetch-sources.sh" "$work/cache" "$work/unpacked" 2>&1) &&
