@@ -49,3 +49,28 @@ peak() {
   done
   echo "$((most / 1024))"
 }
+
+# real_images FOLDER: real PNG images as Debian ships them, fetched once
+# into build/bench-images with apt-get download (no root, nothing
+# installed): the figures and screenshots of Python 3.11's documentation
+# (python3.11-doc), Matplotlib's toolbar and sample images
+# (python-matplotlib-data), and every sixth of the Adwaita theme's
+# 48-pixel legacy icons, the symbolic ones and links left out
+# (adwaita-icon-theme), saved already optimized.
+real_images() {
+  local cache=build/bench-images package
+  if [ ! -d "$cache/set" ]; then
+    rm -rf "$cache" && mkdir -p "$cache/tree" "$cache/set.new"
+    for package in python3.11-doc python-matplotlib-data adwaita-icon-theme; do
+      (cd "$cache" && apt-get download -q "$package" >download.log 2>&1) ||
+        { echo "talvek: cannot download $package; run 'apt-get update' as root first" >&2; exit 1; }
+    done
+    for package in "$cache"/*.deb; do dpkg-deb -x "$package" "$cache/tree"; done
+    find "$cache/tree/usr/share/doc/python3.11/html" "$cache/tree/usr/share/matplotlib" \
+      -name '*.png' -type f -exec cp {} "$cache/set.new" \;
+    find "$cache/tree/usr/share/icons/Adwaita/48x48/legacy" -name '*.png' -type f ! -name '*symbolic*' |
+      LC_ALL=C sort | awk 'NR % 6 == 1' | xargs -r cp -t "$cache/set.new"
+    mv "$cache/set.new" "$cache/set"
+  fi
+  mkdir -p "$1" && cp "$cache"/set/*.png "$1"
+}

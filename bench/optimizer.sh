@@ -3,12 +3,13 @@
 # with Talvek's options: wall time and CPU time (user and system, every
 # process of the run) on one core (taskset -c 0, so the serial path) and on
 # all, medians of RUNS runs (default 3), for Debian's pngcrush, ours as it
-# was before it measured each distinct trial once and decoded the image
-# once (built here without pngcrush-9-less-work.patch), and ours now (the
-# Debian package's when it is installed, else build/linux's). The images
+# was before a copy could keep the input's own compressed data (built here
+# without pngcrush-10-never-larger.patch and the patch after it), and ours
+# now (the Debian package's when it is installed, else build/linux's). The images
 # are those of bench/images.sh: a photo, a screenshot, a palette image and
-# an interlaced one. Every copy of ours must be byte for byte Debian's, and
-# its ratio to Debian's time is given. Then the peak memory of all the
+# an interlaced one, none of which ours keeps its own data of. Every copy
+# of ours must be byte for byte Debian's, and its ratio to Debian's time
+# is given. Then the peak memory of all the
 # processes of one run together, on the photo and on a 64-megapixel image.
 # Usage: bench/optimizer.sh [RUNS]   (after tools/setup.sh, or a build of
 # the linux preset)
@@ -25,7 +26,8 @@ trap 'rm -rf "$work"' EXIT
 . bench/images.sh
 images "$work/images"
 before=$work/before/pngcrush.bin
-TALVEK_PATCHES_LEFT_OUT=pngcrush-9-less-work.patch bash optimizer/build-pngcrush.sh native \
+TALVEK_PATCHES_LEFT_OUT="pngcrush-10-never-larger.patch pngcrush-11-same-file.patch" \
+  bash optimizer/build-pngcrush.sh native \
   "${TALVEK_SOURCES_CACHE:-build/sources}" "$work/before" "$before" >"$work/before.log" 2>&1 ||
   { echo "talvek: our optimizer before did not build; see $work/before.log" >&2; exit 1; }
 

@@ -145,6 +145,15 @@ afl_run() {
       grep -q ' differ' "$scratch/replay.log" && code=86 &&
         echo "SUMMARY: lost pixels: $(tail -1 "$scratch/replay.log")" >>"$scratch/replay.log"
     fi
+    # A copy larger than the input's own data, where that is intact, by
+    # the tests' own yardstick (chunks.py --own).
+    if [ -e "$scratch/copy.png" ]; then
+      rm -rf "$scratch/own" && mkdir -p "$scratch/own/copies"
+      cp "$input" "$scratch/own/copy.png" && cp "$scratch/copy.png" "$scratch/own/copies"
+      /usr/bin/python3 tests/chunks.py --own "$scratch/own" "$scratch/own/copies"
+      cmp -s "$scratch/copy.png" "$scratch/own/copies/copy.png" || { code=86
+        echo "SUMMARY: a copy larger than the input's own data" >>"$scratch/replay.log"; }
+    fi
     [[ $input != */queue/* ]] || [ $code -eq 86 ] || continue
     found+=("$input ($(grep -m1 -o 'SUMMARY: .*\|runtime error: .*\|pngcrush: .*again without reductions' \
       "$scratch/replay.log" ||
