@@ -130,12 +130,14 @@ cp "$corpus/invalid-crc32.png" "$term/shots"
 echo "not a picture" > "$term/shots/text.png"
 said=$(on_terminal "$term" real "$term/shots")
 [ "$(cat "$term/stdout")" = "Talvek: Listo" ] || fail "standard output: $(cat "$term/stdout")"
-[ "$(grep -o '^\[[0-9]*/4\]' <<<"$said" | sort | tr -d '\n')" = "[1/4][2/4][3/4][4/4]" ] ||
-  fail "images not numbered 1 to 4 of 4: $said"
 # But for the report's own clearing of its line, no control character may
 # reach the terminal: those of the name are shown escaped.
 sed 's/\r\x1b\[K//g' <<<"$said" | tr -d '\n' | LC_ALL=C grep -q '[[:cntrl:]]' &&
   fail "a control character reached the terminal: $(cat -A <<<"$said")"
+# What stays on the screen: each line as last drawn over its status line.
+said=$(sed 's/.*\r\x1b\[K//' <<<"$said")
+[ "$(grep -o '^\[[0-9]*/4\]' <<<"$said" | sort | tr -d '\n')" = "[1/4][2/4][3/4][4/4]" ] ||
+  fail "images not numbered 1 to 4 of 4: $said"
 g=$(stat -c %s "$term/shots/glass.png") gc=$(stat -c %s "$term/shots/_talvek/glass.png")
 c=$(stat -c %s "$term/shots/$ctl") cc=$(stat -c %s "$term/shots/_talvek/$ctl")
 # The times vary: each line is compared without its own.

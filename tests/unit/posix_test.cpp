@@ -102,10 +102,12 @@ TEST(Text, NamesCannotDriveATerminal) {
   EXPECT_EQ(Escaped("año ñ €𝄞.png", false), "año ñ €𝄞.png");
   EXPECT_EQ(Escaped("a\x1b[31m\tb\x7f\\c", false),
             "a\\x1b[31m\\x09b\\x7f\\\\c");
-  // Invalid UTF-8: a stray continuation, a cut sequence, an overlong '/',
-  // a surrogate, past U+10FFFF, and a C1 control (U+009B, CSI).
-  EXPECT_EQ(Escaped("\x80|\xe2\x82|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xc2\x9b", false),
-            "\\x80|\\xe2\\x82|\\xc0\\xaf|\\xed\\xa0\\x80|"
+  // Invalid UTF-8: a stray continuation, a cut sequence, '/' overlong in
+  // two and three bytes, a surrogate, past U+10FFFF, and a C1 control
+  // (U+009B, CSI).
+  EXPECT_EQ(Escaped("\x80|\xe2\x82|\xc0\xaf|\xe0\x80\xaf|\xed\xa0\x80|"
+                    "\xf4\x90\x80\x80|\xc2\x9b", false),
+            "\\x80|\\xe2\\x82|\\xc0\\xaf|\\xe0\\x80\\xaf|\\xed\\xa0\\x80|"
             "\\xf4\\x90\\x80\\x80|\\xc2\\x9b");
   EXPECT_EQ(Escaped("a & <b>", false), "a & <b>");
   EXPECT_EQ(Escaped("a & <b>\x01", true), "a &amp; &lt;b&gt;\\x01");
