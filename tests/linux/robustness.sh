@@ -114,11 +114,12 @@ done
 group "On a terminal: each image and why one has no copy, a summary, the status line, messages"
 term=$work/term
 mkdir "$term" "$term/shots" "$term/one" "$term/none" "$term/--help"
-# on_terminal FOLDER TOOL PATH: talvek run from FOLDER with standard error on
-# a pseudo-terminal and standard output into $term/stdout; prints what the
-# terminal showed, with the pseudo-terminal's line ends made plain.
+# on_terminal FOLDER TOOL PATH: talvek run from FOLDER (as $as_user, if set)
+# with standard error on a pseudo-terminal and standard output into
+# $term/stdout; prints what the terminal showed, with the pseudo-terminal's
+# line ends made plain.
 on_terminal() {
-  env -u STAND_IN_LOG T_FOLDER="$1" T_TALVEK="$work/$2/talvek" T_PATH="$3" T_OUT="$term/stdout" \
+  ${as_user:-} env -u STAND_IN_LOG T_FOLDER="$1" T_TALVEK="$work/$2/talvek" T_PATH="$3" T_OUT="$term/stdout" \
     timeout 120 script -qec 'cd "$T_FOLDER" && exec "$T_TALVEK" "$T_PATH" >"$T_OUT"' /dev/null \
     </dev/null | sed 's/\r$//'
 }
@@ -161,8 +162,13 @@ grep -q '^\[1/1\] a\.png: no copy, the optimizer failed (killed by signal 9), ' 
 said=$(on_terminal "$term" none "$term/one")
 [ "$(tail -1 <<<"$said")" = "talvek: cannot start the optimizer $work/none/pngcrush.bin: No such file or directory; no copy was made" ] ||
   fail "no optimizer: $said"
-# Runs that did nothing say why, and nothing on standard output.
+# A file run's line has no number; runs that did nothing say why, and
+# nothing on standard output.
+said=$(on_terminal "$term" stand "$term/one/a.png")
+grep -qx 'a\.png: [0-9]* B → [0-9]* B, the same size, [0-9.]* s' <<<"$said" || fail "file run: $said"
 touch "$term/none/notes.txt"
+said=$(on_terminal "$term" real "$term/none/notes.txt")
+shows "talvek: $term/none/notes.txt is not a .png file; talvek takes a folder, or a file whose name ends in .png"
 said=$(on_terminal "$term" real "$term/missing")
 shows "talvek: cannot open $term/missing: No such file or directory"
 said=$(on_terminal "$term" real "$term/none")
@@ -214,6 +220,13 @@ else
   check yes "$work/readonly" real "$work/readonly"
   check no "$work/readonly" real "$work/readonly/fog.png"
   [ ! -e "$work/readonly/_talvek" ] || fail "wrote into a read-only folder"
+  # On a terminal, each says why.
+  chmod 666 "$term/stdout"
+  said=$(on_terminal "$work/cwd" real "$locked")
+  [ "$said" = "talvek: cannot enter the folder $locked: Permission denied" ] || fail "locked, on a terminal: $said"
+  said=$(on_terminal "$work/cwd" real "$work/readonly" | sed 's/.*\r\x1b\[K//')
+  grep -qx '\[1/1\] fog\.png: no copy, the copy could not be written in _talvek, [0-9.]* s' <<<"$said" ||
+    fail "read-only, on a terminal: $said"
 fi
 as_user=
 chmod 755 "$locked" "$work/readonly" "$work/cwd"
