@@ -48,7 +48,8 @@ void Started(pid_t pid, int error, const char *program);
 
 // The wait on a terminal: the descriptor of pid's messages, or -1; reads
 // what waits there (false once it is at its end, and then closed); the
-// milliseconds until the status line is due; the status line, if due.
+// milliseconds until the status line or the lines waiting are due; those,
+// if due.
 int Messages(pid_t pid);
 bool ReadMessages();
 int UntilDue();
@@ -68,6 +69,8 @@ void Say(const char *format, ...) __attribute__((format(printf, 1, 2)));
 const char *Shown(const char *name);
 // The line for a folder run that found no PNG file directly in its folder.
 void SayNoImages();
+// Writes the lines still waiting; the start-up calls it at the end.
+void Flush();
 // The program that could not be started, as last asked for.
 const char *FailedProgram();
 

@@ -131,6 +131,9 @@ int main(int argc, char **argv) {
   progress::Begin(path);
 
   int result = WinMain(NULL, NULL, tail, SW_SHOWDEFAULT);
-  if (progress::OnTerminal()) Explain(path, length);
+  if (progress::OnTerminal()) {
+    Explain(path, length);
+    progress::Flush();
+  }
   return result;
 }
