@@ -51,12 +51,11 @@ bool IsBareName(const char *argument) {
   return name == argument + 2 && argument[0] == '.';
 }
 
-// Waits on a terminal until the child has ended, drawing the status line
-// when it is due and reading the child's messages as they come. The child's
-// end wakes the wait at once through a pidfd. Without pidfds, the end of
-// its messages does, or, with no pipe either, the plain wait that follows.
-// Returns with the child ended, or with nothing left to watch; it is
-// reaped after.
+// Waits on a terminal until the child is ending, drawing the status line
+// when it is due and reading the child's messages as they come. The end of
+// its messages, or its end through a pidfd, wakes the wait at once; with
+// neither a pipe nor a pidfd, the plain wait that follows does. Either way
+// the child is reaped after, by that plain wait.
 void AwaitOnTerminal(pid_t pid) {
   int messages = progress::Messages(pid);
   int process = -1;
@@ -72,9 +71,12 @@ void AwaitOnTerminal(pid_t pid) {
     int ready = poll(watched, count, progress::UntilDue());
     if (ready < 0 && errno != EINTR) break;
     if (ready > 0) {
+      // The end of the messages comes as the child closes its files on its
+      // way out, just before its end wakes the pidfd: the plain wait then
+      // saves a second wake-up for every image.
       if (messages >= 0 && watched[count - 1].revents != 0 &&
           !progress::ReadMessages()) {
-        messages = -1;
+        break;
       }
       if (process >= 0 && watched[0].revents != 0) break;
     }
