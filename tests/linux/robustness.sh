@@ -117,10 +117,11 @@ mkdir "$term" "$term/shots" "$term/one" "$term/none" "$term/--help"
 # on_terminal FOLDER TOOL PATH: talvek run from FOLDER (as $as_user, if set)
 # with standard error on a pseudo-terminal and standard output into
 # $term/stdout; prints what the terminal showed, with the pseudo-terminal's
-# line ends made plain.
+# line ends made plain. The terminal stays T_LINGER seconds after talvek:
+# it hangs up as it closes, and that ends what talvek started.
 on_terminal() {
   ${as_user:-} env -u STAND_IN_LOG T_FOLDER="$1" T_TALVEK="$work/$2/talvek" T_PATH="$3" T_OUT="$term/stdout" \
-    timeout 120 script -qec 'cd "$T_FOLDER" && exec "$T_TALVEK" "$T_PATH" >"$T_OUT"' /dev/null \
+    timeout 120 script -qec 'cd "$T_FOLDER" && "$T_TALVEK" "$T_PATH" >"$T_OUT"; sleep "${T_LINGER:-0}"' /dev/null \
     </dev/null | sed 's/\r$//'
 }
 shows() { grep -qxF -- "$1" <<<"$said" || fail "not shown: '$1', in: $said"; }
@@ -173,6 +174,12 @@ said=$(on_terminal "$term" real "$term/missing")
 shows "talvek: cannot open $term/missing: No such file or directory"
 said=$(on_terminal "$term" real "$term/none")
 shows "talvek: no PNG file directly in $term/none; subfolders are not searched"
+mkdir "$term/bin"
+printf '#!/bin/sh\necho "$@" > "%s/opened"\n' "$term" > "$term/bin/xdg-open"
+chmod +x "$term/bin/xdg-open"
+said=$(PATH="$term/bin:$PATH" T_LINGER=1 on_terminal "$term" stand "/$(printf 'd%.0s' $(seq 2047))")
+shows "talvek: a path longer than 2047 bytes cannot be run; the home page was opened instead"
+[ "$(await "$term/opened" 10)" = "$home" ] || fail "home page not opened for a long path"
 [ ! -s "$term/stdout" ] || fail "said on standard output: $(cat "$term/stdout")"
 # -h, --help and --version, but a folder so named is a path.
 version=$(project_version "$source")
