@@ -39,16 +39,21 @@ loop='mkdir -p _talvek; for f in *.png; do "$0/pngcrush.bin" -rem alla -brute -r
 now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
+# Runs a command on a pseudo-terminal of its own, as in a terminal window:
+# talvek then reports every file on it. What the terminal shows is dropped.
+on_terminal() { SHELL=/bin/bash script -qfec "$(printf '%q ' "$@")" /dev/null </dev/null >/dev/null; }
+
 # Times talvek and the dash loop on one folder, alternating, RUNS times
-# each, from a clean _talvek; prints both medians in microseconds.
+# each, from a clean _talvek, both through WRAP (on_terminal) if given;
+# prints both medians in microseconds.
 race() {
-  local dir=$1 tool=$2 i start
+  local dir=$1 tool=$2 wrap=${3:-} i start
   : > "$work/t-talvek"; : > "$work/t-dash"
   for ((i = 0; i < runs; i++)); do
     rm -rf "$dir/_talvek"
-    start=$(now); "$tool/talvek" "$dir" >/dev/null; echo $(($(now) - start)) >> "$work/t-talvek"
+    start=$(now); $wrap "$tool/talvek" "$dir" >/dev/null; echo $(($(now) - start)) >> "$work/t-talvek"
     rm -rf "$dir/_talvek"
-    start=$(now); (cd "$dir" && dash -c "$loop" "$tool"); echo $(($(now) - start)) >> "$work/t-dash"
+    start=$(now); (cd "$dir" && $wrap dash -c "$loop" "$tool"); echo $(($(now) - start)) >> "$work/t-dash"
   done
   echo "$(median < "$work/t-talvek") $(median < "$work/t-dash")"
 }
@@ -74,6 +79,12 @@ for count in 1000 10000; do
     "$(awk -v us="$d" -v n="$count" 'BEGIN {printf "%.1f us", us / n}')" ""
 done
 row "Cost per file, 10000 against 1000" "$(awk -v a="${per_file[10000]}" -v b="${per_file[1000]}" 'BEGIN {printf "%.3f x", a / b}')" "" ""
+# The same with standard error on a terminal, where talvek counts the
+# files first, reads each run's messages through a pipe, stats each input
+# and copy, and writes a line for each file; both run on a pseudo-terminal.
+read -r t d < <(race "$work/empty-1000" "$work/stand" on_terminal)
+row "1000 empty files on a terminal: wall time" "$(ms "$t")" "$(ms "$d")" \
+  "$(awk -v a="$t" -v b="$d" 'BEGIN {printf "%.3f", a / b}')"
 echo
 
 # Real work: the suite and the samples with the real pngcrush, three ways,

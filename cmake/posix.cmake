@@ -7,12 +7,16 @@ add_library(talvek_posix STATIC
   platform/posix/folders.cpp
   platform/posix/paths.cpp
   platform/posix/process.cpp
-  platform/posix/shell.cpp)
+  platform/posix/progress.cpp
+  platform/posix/shell.cpp
+  platform/posix/text.cpp)
 target_include_directories(talvek_posix PUBLIC platform platform/posix)
 target_compile_options(talvek_posix PRIVATE -Wall -Wextra -fno-exceptions)
 
 add_executable(talvek platform/posix/start.cpp)
 target_link_libraries(talvek PRIVATE talvek_driver talvek_posix)
+# --version names the project's version.
+target_compile_definitions(talvek PRIVATE "TALVEK_VERSION=\"${PROJECT_VERSION}\"")
 # Linked statically, it starts without loading any shared library, which
 # would take longer than everything it does before its first optimizer run.
 # Sanitizer runtimes cannot be linked that way.

@@ -43,6 +43,25 @@ home_page() {
   printf 'http://%s/soft/talvek' "$(sed -n 's/^TALVEK_HOME_HOST:STRING=//p' "$1/CMakeCache.txt")"
 }
 
+# size_words BYTES, change_words BEFORE AFTER: a size, and a copy's size
+# against its input's, as the terminal report and the notification word
+# them, worked out anew (platform/posix/text.cpp; its unit test has the
+# rules' edges).
+size_words() {
+  awk -v n="$1" 'BEGIN { if (n < 10000) { printf "%d B\n", n; exit }
+    split("kB MB GB", unit, " "); s = 1000
+    for (i = 1; i < 3 && int((n + s / 20) / (s / 10)) >= 10000; i++) s *= 1000
+    t = int((n + s / 20) / (s / 10)); printf "%d.%d %s\n", int(t / 10), t % 10, unit[i] }'
+}
+change_words() {
+  awk -v b="$1" -v a="$2" 'BEGIN { if (a == b) { print "the same size"; exit }
+    d = a < b ? b - a : a - b; w = a < b ? "smaller" : "larger"
+    t = int((d * 1000 + int(b / 2)) / b)
+    if (t == 0) print "under 0.1 % " w
+    else if (t < 100) printf "%d.%d %% %s\n", int(t / 10), t % 10, w
+    else printf "%d %% %s\n", int((d * 100 + int(b / 2)) / b), w }'
+}
+
 # Copies into the folder $1 the images the optimizer is tried on: the
 # samples of $source, the corpus in $corpus, the chunk-rich and hostile
 # images that chunks.py makes, and images of the corpus already optimized

@@ -1,6 +1,7 @@
 // Reading folders on POSIX: the small-batch folder reader, and the file
 // search the driver walks a folder with, matching names against a pattern
 // without regard to case, as Windows does.
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include "internal.h"
 #include "path.h"
 #include "platform.h"
+#include "progress.h"
 
 namespace {
 
@@ -22,28 +24,51 @@ struct Search {
 };
 Search g_searches[kMostSearches];
 
-// Fills the record with the next name that matches. Names holding '"' or
-// '\' are passed over: Windows never yields them, and they could not be
-// handed to the optimizer intact.
+// Whether a folder's entry is one the search gives, and if so whether it
+// is a folder. Names holding '"' or '\' are passed over: Windows never
+// yields them, and they could not be handed to the optimizer intact.
+bool IsMatch(int folder, const char *pattern, const struct dirent64 *entry,
+             bool *directory) {
+  const char *name = entry->d_name;
+  if (strpbrk(name, "\"\\") != nullptr) return false;
+  if (strlen(name) >= MAX_PATH) return false;
+  if (!path::MatchesPattern(pattern, name)) return false;
+  *directory = entry->d_type == DT_DIR;
+  if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+    struct stat status;
+    *directory =
+        fstatat(folder, name, &status, 0) == 0 && S_ISDIR(status.st_mode);
+  }
+  return true;
+}
+
+// Fills the record with the next name that matches.
 bool NextMatch(Search *search, WIN32_FIND_DATAA *found) {
   while (const struct dirent64 *entry = posix::ReadFolder(&search->folder)) {
-    const char *name = entry->d_name;
-    if (strpbrk(name, "\"\\") != nullptr) continue;
-    if (strlen(name) >= sizeof found->cFileName) continue;
-    if (!path::MatchesPattern(search->pattern, name)) continue;
-
-    bool directory = entry->d_type == DT_DIR;
-    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-      struct stat status;
-      directory = fstatat(search->folder.fd, name, &status, 0) == 0 &&
-                  S_ISDIR(status.st_mode);
+    bool directory;
+    if (!IsMatch(search->folder.fd, search->pattern, entry, &directory)) {
+      continue;
     }
     memset(found, 0, sizeof *found);
     found->dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : 0x80;
-    strcpy(found->cFileName, name);
+    strcpy(found->cFileName, entry->d_name);
     return true;
   }
   return false;
+}
+
+// The files (not folders) that a search of the folder will give, read in a
+// pass of its own; only the terminal's report asks, for its "[3/20]".
+unsigned long CountFiles(const char *folder, const char *pattern) {
+  posix::FolderReader reader;
+  if (!posix::OpenFolder(&reader, folder)) return 0;
+  unsigned long files = 0;
+  while (const struct dirent64 *entry = posix::ReadFolder(&reader)) {
+    bool directory;
+    if (IsMatch(reader.fd, pattern, entry, &directory) && !directory) files++;
+  }
+  posix::CloseFolder(&reader);
+  return files;
 }
 
 }  // namespace
@@ -81,6 +106,8 @@ extern "C" {
 
 // Opens a search of one folder for names matching the pattern's last
 // component, ignoring case. Gives the first match, or INVALID_HANDLE_VALUE.
+// The driver searches only in a folder run, so the report learns of one
+// here.
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *found) {
   Search *search = nullptr;
   for (Search &slot : g_searches) {
@@ -104,9 +131,13 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *found) {
     return INVALID_HANDLE_VALUE;
   }
 
-  if (!posix::OpenFolder(&search->folder, real)) return INVALID_HANDLE_VALUE;
+  if (!posix::OpenFolder(&search->folder, real)) {
+    progress::Searched(errno, 0);
+    return INVALID_HANDLE_VALUE;
+  }
   search->open = true;
   strcpy(search->pattern, name);
+  progress::Searched(0, progress::OnTerminal() ? CountFiles(real, name) : 0);
   if (!NextMatch(search, found)) {
     FindClose(search);
     return INVALID_HANDLE_VALUE;

@@ -1,6 +1,7 @@
 // What the files of the POSIX layer share among themselves: the size of a
-// system path, the folder reader, the path lookup and the start of a
-// program. The driver never sees this; it knows only platform.h.
+// system path, the folder reader, the path lookup, the start of a program
+// and the test for a desktop. The driver never sees this; it knows only
+// platform.h.
 #ifndef TALVEK_POSIX_INTERNAL_H
 #define TALVEK_POSIX_INTERNAL_H
 
@@ -39,8 +40,14 @@ bool ToSystemPath(const char *in, char *out, size_t capacity);
 bool ResolvePath(const char *in, char *out, size_t capacity, bool last_too);
 
 // Starts a program, found on the PATH when its name has no '/', with
-// /dev/null as its standard streams. Returns the child, or -1.
-pid_t StartProgram(const char *program, char *const *arguments);
+// /dev/null as its standard input, and as its standard output and error
+// unless output names a descriptor for both. Returns the child, or -1
+// with errno saying why.
+pid_t StartProgram(const char *program, char *const *arguments,
+                   int output = -1);
+
+// Whether a desktop is there to show notifications.
+bool InGraphicalSession();
 
 }  // namespace posix
 

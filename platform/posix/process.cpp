@@ -1,10 +1,14 @@
 // Programs on POSIX, given their Windows effects: the process's own command
 // line and executable, and starting the optimizer and waiting for it. A
 // command line is split as the Windows C runtime splits it, and the child
-// starts with vfork, which is the cheapest start there is.
+// starts with vfork, which is the cheapest start there is. Each run is
+// told to the report (progress.cpp); on a terminal the wait also draws its
+// status line and reads the optimizer's messages.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +16,7 @@
 #include "internal.h"
 #include "path.h"
 #include "platform.h"
+#include "progress.h"
 #include "system.h"
 
 namespace {
@@ -46,13 +51,48 @@ bool IsBareName(const char *argument) {
   return name == argument + 2 && argument[0] == '.';
 }
 
+// Waits on a terminal until the child is ending, drawing the status line
+// when it is due and reading the child's messages as they come. The end of
+// its messages, or its end through a pidfd, wakes the wait at once; with
+// neither a pipe nor a pidfd, the plain wait that follows does. Either way
+// the child is reaped after, by that plain wait.
+void AwaitOnTerminal(pid_t pid) {
+  int messages = progress::Messages(pid);
+  int process = -1;
+#ifdef SYS_pidfd_open
+  process = (int)syscall(SYS_pidfd_open, pid, 0);
+#endif
+  for (;;) {
+    struct pollfd watched[2];
+    nfds_t count = 0;
+    if (process >= 0) watched[count++] = {process, POLLIN, 0};
+    if (messages >= 0) watched[count++] = {messages, POLLIN, 0};
+    if (count == 0) break;
+    int ready = poll(watched, count, progress::UntilDue());
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0) {
+      // The end of the messages comes as the child closes its files on its
+      // way out, just before its end wakes the pidfd: the plain wait then
+      // saves a second wake-up for every image.
+      if (messages >= 0 && watched[count - 1].revents != 0 &&
+          !progress::ReadMessages()) {
+        break;
+      }
+      if (process >= 0 && watched[0].revents != 0) break;
+    }
+    progress::Tick();
+  }
+  if (process >= 0) close(process);
+}
+
 }  // namespace
 
 // vfork is the cheapest way to start a process: no page tables are copied
 // and no stack allocated. The child shares our memory until it executes the
 // program, so it makes only system calls, and leaves the reason in failure
 // if it cannot start it; we stay suspended until then.
-pid_t posix::StartProgram(const char *program, char *const *arguments) {
+pid_t posix::StartProgram(const char *program, char *const *arguments,
+                          int output) {
   static int no_terminal = -1;
   if (no_terminal < 0) {
     no_terminal = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -63,7 +103,7 @@ pid_t posix::StartProgram(const char *program, char *const *arguments) {
   pid_t pid = vfork();
   if (pid == 0) {
     for (int fd = 0; fd <= 2; fd++) {
-      if (dup2(no_terminal, fd) < 0) {
+      if (dup2(fd > 0 && output >= 0 ? output : no_terminal, fd) < 0) {
         failure = errno;
         _exit(127);
       }
@@ -78,6 +118,7 @@ pid_t posix::StartProgram(const char *program, char *const *arguments) {
   }
   if (pid > 0 && failure != 0) {
     waitpid(pid, nullptr, 0);
+    errno = failure;
     return -1;
   }
   return pid;
@@ -125,8 +166,10 @@ DWORD GetModuleFileNameA(HINSTANCE, LPSTR name, DWORD size) {
 
 // Starts the program that the command line's first token names, with the
 // arguments split as the Windows runtime splits them. The child has no
-// terminal: its standard streams are /dev/null. File operands that exist
-// only in another case are handed over in their real spelling.
+// terminal: its standard streams are /dev/null, or on a terminal its output
+// goes to the report. File operands that exist only in another case are
+// handed over in their real spelling. The last two arguments are the
+// optimizer's input and output, for the report.
 BOOL CreateProcessA(LPCSTR application, LPSTR command_line,
                     SECURITY_ATTRIBUTES *, SECURITY_ATTRIBUTES *, BOOL, DWORD,
                     LPVOID, LPCSTR, STARTUPINFOA *,
@@ -151,7 +194,13 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line,
   const char *program = application != nullptr ? application : arguments[0];
   if (program[0] == '\0') return FALSE;
 
-  pid_t pid = posix::StartProgram(program, arguments);
+  bool reported = progress::Keeping() && count >= 3;
+  int output = -1;
+  if (reported) {
+    output = progress::Starting(arguments[count - 2], arguments[count - 1]);
+  }
+  pid_t pid = posix::StartProgram(program, arguments, output);
+  if (reported) progress::Started(pid, errno, program);
   if (pid < 0) return FALSE;
   process->hProcess = ProcessHandle(pid);
   process->hThread = ThreadHandle(pid);
@@ -161,13 +210,15 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line,
 }
 
 // Waits until the child has ended; the only wait the driver asks for is
-// the infinite one.
+// the infinite one. Off a terminal this is one blocking waitpid.
 DWORD WaitForSingleObject(HANDLE handle, DWORD) {
   pid_t pid = HandleProcess(handle);
+  if (progress::OnTerminal()) AwaitOnTerminal(pid);
   int status;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return 0xFFFFFFFFUL;
   }
+  progress::Ended(pid, status);
   return 0;
 }
 

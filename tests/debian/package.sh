@@ -113,10 +113,13 @@ rm -r "$pics/_talvek"
 XDG_DATA_DIRS=/usr/local/share:/usr/share PATH="$work/bin:$PATH" \
   timeout 60 xvfb-run -a gtk-launch talvek "$pics" >"$work/launch.log" 2>&1 ||
   fail "gtk-launch: $(cat "$work/launch.log")"
-# The notification comes once every copy is made.
-[ "$(await "$work/notified" 60)" = "--app-name=Talvek|--icon=talvek|--|Talvek|Listo|" ] ||
-  fail "no notification"
+# The notification comes once every copy is made, with the run's figures.
+got=$(await "$work/notified" 60)
 check_copies "$pics"
+sizes() { stat -c %s "$@" | awk '{s += $1} END {print s}'; }
+before=$(sizes "$pics"/*.[pP][nN][gG]) after=$(sizes "$pics"/_talvek/*)
+[ "$got" = "--app-name=Talvek|--icon=talvek|--|Talvek|Listo: 6 copies, $(size_words "$before") → $(size_words "$after") ($(change_words "$before" "$after"))
+Mis fotos|" ] || fail "notified: $got"
 
 group "Purged: nothing of it is left"
 purge

@@ -14,7 +14,9 @@ corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-run() { timeout 600 "$talvek" "$@"; }
+# Standard error is no terminal here, so talvek says nothing there: every
+# run's two outputs, together, must be what standard output always said.
+run() { timeout 600 "$talvek" "$@" 2>&1; }
 
 group "A folder with blanks and non-ASCII letters, quoted and unquoted"
 pics="$work/Fotos de año"
@@ -35,7 +37,7 @@ check_copies "$pics"
 [ "$(fingerprint "$pics")" = "$before" ] || fail "inputs changed"
 [ -z "$(ls -A "$work/start")" ] || fail "wrote to the current folder"
 
-group "Listo as a desktop notification, and none without a desktop"
+group "Listo as a desktop notification with the run's figures, and none without a desktop"
 # Stand-ins for notify-send: one that records its arguments, one that fails
 # and one that hangs; none of them may change the run.
 mkdir "$work/notify" "$work/failing" "$work/hanging"
@@ -44,27 +46,34 @@ printf '#!/bin/sh\nexit 1\n' > "$work/failing/notify-send"
 printf '#!/bin/sh\necho $$ > "%s/hanging.pid"\nexec sleep 60\n' "$work" > "$work/hanging/notify-send"
 chmod +x "$work"/{notify,failing,hanging}/notify-send
 notified() { await "$work/notified" "${1:-30}"; }
-note="$work/one picture"
+# A folder whose name is markup, with an image and a text file named .png.
+note="$work/one <picture> & co"
 mkdir "$note"
-cp "$source/examples/fog.png" "$note"
-# desktop EXPECTED NOTIFY-FOLDER VARIABLES...: a folder run with the stand-in
+cp "$source/examples/glass.png" "$note"
+echo "not a picture" > "$note/xtext.png"
+# desktop NOTIFIED NOTIFY-FOLDER VARIABLES...: a folder run with the stand-in
 # first on the PATH ends at once with status 0, says Listo, makes the copy and
-# notifies as expected.
+# notifies (NOTIFIED yes) with the run's figures and the folder's name, or
+# does not.
 desktop() {
-  local expected=$1 bin=$2 out status got
+  local notify=$1 bin=$2 out status got expected='' size copy
   shift 2
   rm -rf "$note/_talvek"
-  out=$(cd "$work/start" && env "$@" PATH="$bin:$PATH" timeout 30 "$talvek" "$note")
+  out=$(cd "$work/start" && env "$@" PATH="$bin:$PATH" timeout 30 "$talvek" "$note" 2>&1)
   status=$?
   [ $status -eq 0 ] && [ "$out" = "Talvek: Listo" ] || fail "with $*: status $status, said $out"
   check_copies "$note"
   [ -z "$(ls -A "$work/start")" ] || fail "with $*: wrote to the current folder"
+  if [ "$notify" = yes ]; then
+    size=$(stat -c %s "$note/glass.png") copy=$(stat -c %s "$note/_talvek/glass.png")
+    expected="--app-name=Talvek|--icon=talvek|--|Talvek|Listo: 1 copy, $(size_words "$size") → $(size_words "$copy") ($(change_words "$size" "$copy")), 1 without a copy
+one &lt;picture&gt; &amp; co|"
+  fi
   got=$(notified "$([ -n "$expected" ] && echo 30 || echo 1)")
   [ "$got" = "$expected" ] || fail "with $*: notified '$got'"
 }
-listo="--app-name=Talvek|--icon=talvek|--|Talvek|Listo|"
-desktop "$listo" "$work/notify" DISPLAY=:99
-desktop "$listo" "$work/notify" WAYLAND_DISPLAY=wayland-0
+desktop yes "$work/notify" DISPLAY=:99
+desktop yes "$work/notify" WAYLAND_DISPLAY=wayland-0
 desktop "" "$work/notify"
 desktop "" "$work/notify" DISPLAY= WAYLAND_DISPLAY=
 desktop "" "$work/failing" DISPLAY=:99
@@ -170,7 +179,7 @@ cp "$source/examples/fog.png" "${long}f"
 out=$(PATH="$work/bin:$PATH" run "${long}f")
 [ -z "$out" ] && [ ! -e "${long}f/_talvek" ] && [ "$(opened)" = "$home" ] ||
   fail "2048-byte tail did not open the home page"
-out=$(PATH=/nonexistent "$talvek")
+out=$(PATH=/nonexistent "$talvek" 2>&1)
 [ "$out" = "$home" ] || fail "no xdg-open: $out"
 
 finish

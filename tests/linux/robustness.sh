@@ -41,13 +41,14 @@ snapshot() {
 
 # check LISTO INPUT-FOLDER TOOL [ARGUMENTS...]: runs talvek from the cwd
 # folder, rid of any _talvek, and checks the promise; LISTO is yes or no,
-# INPUT-FOLDER - for a run that has none.
+# INPUT-FOLDER - for a run that has none. Standard error is no terminal, so
+# it must stay silent: the two outputs together are standard output's.
 check() {
   local listo=$1 input=$2 tool=$3 before out status
   shift 3
   rm -rf "$work/cwd/_talvek"
   before=$(snapshot "$input")
-  out=$(cd "$work/cwd" && timeout 600 "${as_user[@]}" "$work/$tool/talvek" "$@")
+  out=$(cd "$work/cwd" && timeout 600 "${as_user[@]}" "$work/$tool/talvek" "$@" 2>&1)
   status=$?
   [ $status -eq 0 ] || fail "exit status $status for $*"
   if [ "$listo" = yes ]; then
@@ -115,6 +116,92 @@ for mode in fail kill; do
   [ -z "$(ls -A "$faults/_talvek")" ] || fail "copies left by $mode"
 done
 
+group "On a terminal: each image and why one has no copy, a summary, the status line, messages"
+term=$work/term
+mkdir "$term" "$term/shots" "$term/one" "$term/none" "$term/--help"
+# on_terminal FOLDER TOOL PATH: talvek run from FOLDER (as $as_user, if set)
+# with standard error on a pseudo-terminal and standard output into
+# $term/stdout; prints what the terminal showed, with the pseudo-terminal's
+# line ends made plain. The terminal stays T_LINGER seconds after talvek:
+# it hangs up as it closes, and that ends what talvek started.
+on_terminal() {
+  # shellcheck disable=SC2016 # the terminal's own shell expands them
+  "${as_user[@]}" env -u STAND_IN_LOG T_FOLDER="$1" T_TALVEK="$work/$2/talvek" T_PATH="$3" T_OUT="$term/stdout" \
+    timeout 120 script -qec 'cd "$T_FOLDER" && "$T_TALVEK" "$T_PATH" >"$T_OUT"; sleep "${T_LINGER:-0}"' /dev/null \
+    </dev/null | sed 's/\r$//'
+}
+shows() { grep -qxF -- "$1" <<<"$said" || fail "not shown: '$1', in: $said"; }
+ctl=$'ctl\e[2J\a\xff.png'
+cp "$source/examples/glass.png" "$term/shots"
+cp "$source/examples/sunset.png" "$term/shots/$ctl"
+cp "$corpus/invalid-crc32.png" "$term/shots"
+echo "not a picture" > "$term/shots/text.png"
+said=$(on_terminal "$term" real "$term/shots")
+[ "$(cat "$term/stdout")" = "Talvek: Listo" ] || fail "standard output: $(cat "$term/stdout")"
+# But for the report's own clearing of its line, no control character may
+# reach the terminal: those of the name are shown escaped.
+# shellcheck disable=SC2001 # a pattern of control characters
+sed 's/\r\x1b\[K//g' <<<"$said" | tr -d '\n' | LC_ALL=C grep -q '[[:cntrl:]]' &&
+  fail "a control character reached the terminal: $(cat -A <<<"$said")"
+# What stays on the screen: each line as last drawn over its status line.
+# shellcheck disable=SC2001 # a pattern, to the line's last clearing
+said=$(sed 's/.*\r\x1b\[K//' <<<"$said")
+[ "$(grep -o '^\[[0-9]*/4\]' <<<"$said" | sort | tr -d '\n')" = "[1/4][2/4][3/4][4/4]" ] ||
+  fail "images not numbered 1 to 4 of 4: $said"
+g=$(stat -c %s "$term/shots/glass.png") gc=$(stat -c %s "$term/shots/_talvek/glass.png")
+c=$(stat -c %s "$term/shots/$ctl") cc=$(stat -c %s "$term/shots/_talvek/$ctl")
+# The times vary: each line is compared without its own.
+said=$(sed -E 's/^\[[0-9]\/4\] //; s/[,;] [0-9][^,;]* s$//' <<<"$said")
+shows "glass.png: $(size_words "$g") → $(size_words "$gc"), $(change_words "$g" "$gc")"
+shows 'ctl\x1b[2J\x07\xff.png'": $(size_words "$c") → $(size_words "$cc"), $(change_words "$c" "$cc")"
+shows "invalid-crc32.png: no copy, damaged"
+shows "text.png: no copy, not a PNG file"
+shows "4 images: 2 copies, 2 without a copy; $(size_words $((g + c))) → $(size_words $((gc + cc))), $(change_words $((g + c)) $((gc + cc)))"
+# A slow image's status line, redrawn in place at most twice a second, and
+# then its line over it.
+cp "$source/examples/fog.png" "$term/one/a.png"
+said=$(STAND_IN=slow on_terminal "$term" stand "$term/one")
+draws=$(grep -o $'\r\e\\[K\\[1/1\\] a\\.png, [0-9.]* s' <<<"$said" | wc -l)
+[ "$draws" -ge 1 ] && [ "$draws" -le 4 ] && grep -q $'\r\e\\[K\\[1/1\\] a\\.png: [0-9]* B → ' <<<"$said" ||
+  fail "status line drawn $draws times for 1.6 s: $(cat -A <<<"$said")"
+said=$(STAND_IN=kept on_terminal "$term" stand "$term/one")
+grep -q "^\[1/1\] a\.png: .*, kept the original's own compression$" <<<"$said" || fail "kept data not said: $said"
+# shellcheck disable=SC2209 # the stand-in's way to fail, not a command
+said=$(STAND_IN=kill on_terminal "$term" stand "$term/one")
+grep -q '^\[1/1\] a\.png: no copy, the optimizer failed (killed by signal 9), ' <<<"$said" || fail "killed: $said"
+said=$(on_terminal "$term" none "$term/one")
+[ "$(tail -1 <<<"$said")" = "talvek: cannot start the optimizer $work/none/pngcrush.bin: No such file or directory; no copy was made" ] ||
+  fail "no optimizer: $said"
+# A file run's line has no number; runs that did nothing say why, and
+# nothing on standard output.
+said=$(on_terminal "$term" stand "$term/one/a.png")
+grep -qx 'a\.png: [0-9]* B → [0-9]* B, the same size, [0-9.]* s' <<<"$said" || fail "file run: $said"
+touch "$term/none/notes.txt"
+said=$(on_terminal "$term" real "$term/none/notes.txt")
+shows "talvek: $term/none/notes.txt is not a .png file; talvek takes a folder, or a file whose name ends in .png"
+said=$(on_terminal "$term" real "$term/missing")
+shows "talvek: cannot open $term/missing: No such file or directory"
+said=$(on_terminal "$term" real "$term/none")
+shows "talvek: no PNG file directly in $term/none; subfolders are not searched"
+mkdir "$term/bin"
+printf '#!/bin/sh\necho "$@" > "%s/opened"\n' "$term" > "$term/bin/xdg-open"
+chmod +x "$term/bin/xdg-open"
+said=$(PATH="$term/bin:$PATH" T_LINGER=1 on_terminal "$term" stand "/$(printf 'd%.0s' $(seq 2047))")
+shows "talvek: a path longer than 2047 bytes cannot be run; the home page was opened instead"
+[ "$(await "$term/opened" 10)" = "$home" ] || fail "home page not opened for a long path"
+[ ! -s "$term/stdout" ] || fail "said on standard output: $(cat "$term/stdout")"
+# -h, --help and --version, but a folder so named is a path.
+version=$(project_version "$source")
+said=$(on_terminal "$term/one" stand --help)
+[ -z "$said" ] && [ "$(head -1 "$term/stdout")" = "talvek $version" ] &&
+  grep -q "^Usage: talvek FOLDER$" "$term/stdout" || fail "--help: $said$(cat "$term/stdout")"
+said=$(on_terminal "$term/one" stand --version)
+[ "$(cat "$term/stdout")" = "talvek $version" ] || fail "--version: $(cat "$term/stdout")"
+cp "$source/examples/fog.png" "$term/--help"
+said=$(on_terminal "$term" stand --help)
+[ "$(cat "$term/stdout")" = "Talvek: Listo" ] && [ -s "$term/--help/_talvek/fog.png" ] ||
+  fail "a folder named --help was not run: $(cat "$term/stdout")"
+
 group "Places: _talvek taken by a file, a folder given as several words"
 taken=$work/taken
 mkdir "$taken"
@@ -152,6 +239,13 @@ else
   check yes "$work/readonly" real "$work/readonly"
   check no "$work/readonly" real "$work/readonly/fog.png"
   [ ! -e "$work/readonly/_talvek" ] || fail "wrote into a read-only folder"
+  # On a terminal, each says why.
+  chmod 666 "$term/stdout"
+  said=$(on_terminal "$work/cwd" real "$locked")
+  [ "$said" = "talvek: cannot enter the folder $locked: Permission denied" ] || fail "locked, on a terminal: $said"
+  said=$(on_terminal "$work/cwd" real "$work/readonly" | sed 's/.*\r\x1b\[K//')
+  grep -qx '\[1/1\] fog\.png: no copy, the copy could not be written in _talvek, [0-9.]* s' <<<"$said" ||
+    fail "read-only, on a terminal: $said"
 fi
 as_user=()
 chmod 755 "$locked" "$work/readonly" "$work/cwd"
@@ -173,7 +267,7 @@ for total in 1022 1023 1024 1025 2047; do
   [ "$(seen)" = "$(printf 'fog.PNG\t./_talvek/fog.png')" ] || fail "$total-byte path not run"
 done
 dir=$(long_folder 2048)
-out=$(cd "$work/cwd" && PATH=/nonexistent "$work/stand/talvek" "$dir/fog.PNG")
+out=$(cd "$work/cwd" && PATH=/nonexistent "$work/stand/talvek" "$dir/fog.PNG" 2>&1)
 [ "$out" = "$home" ] && [ ! -e "$dir/_talvek" ] && [ -z "$(seen)" ] ||
   fail "2048-byte tail did not open the home page"
 mkdir "$work/bin"

@@ -1,7 +1,9 @@
 // A stand-in optimizer for Linux tests and the benchmark, started as
 // pngcrush.bin. Takes "-rem alla -brute -reduce IN OUT" and, by the
 // STAND_IN variable: copies IN to OUT (unset), creates OUT empty ("touch"),
-// fails with status 1 ("fail"), or is killed by a signal ("kill"). Each run
+// fails with status 1 ("fail"), is killed by a signal ("kill"), copies after
+// 1.6 s ("slow"), or copies and says, as our pngcrush does, that the copy
+// kept the input's own compressed data ("kept"). Each run
 // appends its arguments to the file named by STAND_IN_LOG, if any. The first
 // run writes the wall-clock time it began, in microseconds, to the file
 // named by STAND_IN_STAMP, if any and if that file does not exist yet.
@@ -47,6 +49,10 @@ int main(int argc, char **argv) {
   }
   if (strcmp(mode, "fail") == 0) return 1;
   if (strcmp(mode, "kill") == 0) raise(SIGKILL);
+  if (strcmp(mode, "slow") == 0) usleep(1600000);
+  if (strcmp(mode, "kept") == 0) {
+    printf("   Kept the input's own compressed data (IDAT unchanged)\n");
+  }
 
   int out = open(argv[6], O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (out < 0) return 1;

@@ -1,5 +1,6 @@
-// The POSIX layer's string work: Windows-style command lines and the path
-// helpers with '/' as a separator and no drive letters.
+// The POSIX layer's string work: Windows-style command lines, the path
+// helpers with '/' as a separator and no drive letters, and the report's
+// words and numbers.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "cmdline.h"
 #include "path.h"
+#include "text.h"
 
 namespace {
 
@@ -88,6 +90,71 @@ TEST(Path, PatternIgnoresCase) {
   EXPECT_FALSE(path::MatchesPattern("*.png", "a.pngx"));
   EXPECT_FALSE(path::MatchesPattern("*.png", "png"));
   EXPECT_TRUE(path::MatchesPattern("?b*", "abc"));
+}
+
+std::string Escaped(const char *name, bool markup, size_t capacity = 256) {
+  char out[256];
+  text::EscapeName(name, out, capacity, markup);
+  return out;
+}
+
+TEST(Text, NamesCannotDriveATerminal) {
+  EXPECT_EQ(Escaped("año ñ €𝄞.png", false), "año ñ €𝄞.png");
+  EXPECT_EQ(Escaped("a\x1b[31m\tb\x7f\\c", false),
+            "a\\x1b[31m\\x09b\\x7f\\\\c");
+  // Invalid UTF-8: a stray continuation, a cut sequence, '/' overlong in
+  // two and three bytes, a surrogate, past U+10FFFF, and a C1 control
+  // (U+009B, CSI).
+  EXPECT_EQ(Escaped("\x80|\xe2\x82|\xc0\xaf|\xe0\x80\xaf|\xed\xa0\x80|"
+                    "\xf4\x90\x80\x80|\xc2\x9b", false),
+            "\\x80|\\xe2\\x82|\\xc0\\xaf|\\xe0\\x80\\xaf|\\xed\\xa0\\x80|"
+            "\\xf4\\x90\\x80\\x80|\\xc2\\x9b");
+  EXPECT_EQ(Escaped("a & <b>", false), "a & <b>");
+  EXPECT_EQ(Escaped("a & <b>\x01", true), "a &amp; &lt;b&gt;\\x01");
+  // Cut between two characters, never inside one or inside an escape.
+  EXPECT_EQ(Escaped("ab€", false, 5), "ab");
+  EXPECT_EQ(Escaped("ab\x01", false, 6), "ab");
+  EXPECT_EQ(text::Columns("añ€\\x01"), 7u);
+}
+
+TEST(Text, SizesChangesAndTimes) {
+  struct Size {
+    unsigned long long bytes;
+    const char *shown;
+  } sizes[] = {{0, "0 B"},          {9999, "9999 B"},
+               {10000, "10.0 kB"},  {35749, "35.7 kB"},
+               {35750, "35.8 kB"},  {999949, "999.9 kB"},
+               {999950, "1.0 MB"},  {1325023, "1.3 MB"},
+               {2000000000, "2.0 GB"}};
+  for (const Size &size : sizes) {
+    char out[32];
+    text::FormatSize(size.bytes, out, sizeof out);
+    EXPECT_STREQ(out, size.shown) << size.bytes;
+  }
+  struct Change {
+    unsigned long long before, after;
+    const char *shown;
+  } changes[] = {{1000, 1000, "the same size"}, {1000, 760, "24 % smaller"},
+                 {1000, 986, "1.4 % smaller"},  {1000, 1021, "2.1 % larger"},
+                 {1000, 901, "9.9 % smaller"},  {10000, 9000, "10 % smaller"},
+                 {2980, 2979, "under 0.1 % smaller"}, {0, 0, "the same size"}};
+  for (const Change &change : changes) {
+    char out[48];
+    text::FormatChange(change.before, change.after, out, sizeof out);
+    EXPECT_STREQ(out, change.shown) << change.before << " " << change.after;
+  }
+  struct Time {
+    unsigned long long milliseconds;
+    const char *shown;
+  } times[] = {{0, "0.0 s"},           {349, "0.3 s"},
+               {59949, "59.9 s"},      {59950, "1 min 00 s"},
+               {65400, "1 min 05 s"},  {3599499, "59 min 59 s"},
+               {3599500, "1 h 00 min"}, {7529000, "2 h 05 min"}};
+  for (const Time &time : times) {
+    char out[32];
+    text::FormatTime(time.milliseconds, out, sizeof out);
+    EXPECT_STREQ(out, time.shown) << time.milliseconds;
+  }
 }
 
 }  // namespace
