@@ -61,6 +61,20 @@ foreach(size 16 32 48)
     DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps"
     RENAME talvek.png)
 endforeach()
-# The manual page names the home page this build opens.
+# The manual page names the home page this build opens, and the upstream
+# versions of pngcrush and libpng that pngcrush.bin is built from, as pinned
+# (configured again when the pins move).
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS optimizer/sources.versions)
+file(STRINGS optimizer/sources.versions pins)
+foreach(pin IN LISTS pins)
+  if(pin MATCHES "^pngcrush ([^-]+)")
+    set(PNGCRUSH_VERSION "${CMAKE_MATCH_1}")
+  elseif(pin MATCHES "^libpng1[.]6 ([^-]+)")
+    set(LIBPNG_VERSION "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+if(NOT PNGCRUSH_VERSION OR NOT LIBPNG_VERSION)
+  message(FATAL_ERROR "optimizer/sources.versions names no pngcrush or no libpng1.6")
+endif()
 configure_file(resources/talvek.1 talvek.1 @ONLY)
 install(FILES "${CMAKE_BINARY_DIR}/talvek.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
