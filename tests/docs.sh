@@ -105,8 +105,11 @@ done <<<"$figures"
 echo "$checked figures checked"
 
 group "Each version that a document names is the one pinned in optimizer/sources.versions"
-# The pinned version of a Debian source package, and its upstream part.
+# The version of a Debian source package pinned in optimizer/sources.versions.
 pinned() { awk -v p="$1" '$1 == p { print $2 }' optimizer/sources.versions; }
+# A name and a version, the name perhaps in Markdown's backquotes.
+# shellcheck disable=SC2016 # backquotes, not a command
+pattern='`?(pngcrush|libpng1\.6|libpng|libz-mingw-w64|zlib)`? [0-9]+\.[0-9][0-9A-Za-z.+~-]*'
 named=0
 for document in README.md DEVELOPING.md optimizer/README.md bench/README.md \
     packaging/windows/README.txt packaging/windows/RELEASE.md packaging/debian/NOTES.md \
@@ -127,8 +130,7 @@ for document in README.md DEVELOPING.md optimizer/README.md bench/README.md \
     [ "$version" = "$pin" ] || [ "$version" = "$upstream" ] ||
       fail "$document names $name $version; the pin is $pin"
     named=$((named + 1))
-  # shellcheck disable=SC2016 # Markdown's backquotes, not a command
-  done < <(grep -oE '`?(pngcrush|libpng1\.6|libpng|libz-mingw-w64|zlib)`? [0-9]+\.[0-9][0-9A-Za-z.+~-]*' <<<"$text")
+  done < <(grep -oE "$pattern" <<<"$text")
 done
 [ "$named" -gt 0 ] || fail "no document names a version: is the pattern wrong?"
 echo "$named versions named"

@@ -182,4 +182,23 @@ out=$(PATH="$work/bin:$PATH" run "${long}f")
 out=$(PATH=/nonexistent "$talvek" 2>&1)
 [ "$out" = "$home" ] || fail "no xdg-open: $out"
 
+group "Installed under ~/.local, run from there, and removed by README.md's steps"
+# The removal's lines, as README.md gives them, run with a scratch home.
+removal=$(awk '/^To remove an install under/ { found = 1 } found && /^    / { print; took = 1 }
+  took && /^[^ ]/ { exit }' "$source/README.md")
+user=$work/user
+mkdir -p "$user/pics"
+cp "$source/examples/glass.png" "$user/pics"
+if ! HOME=$user cmake --install "$(dirname "$talvek")" --prefix "$user/.local" >"$work/install.log" 2>&1; then
+  fail "cmake --install: $(tail -3 "$work/install.log")"
+elif ! out=$(timeout 600 "$user/.local/bin/talvek" "$user/pics" 2>&1) || [ "$out" != "Talvek: Listo" ]; then
+  fail "the installed talvek said: $out"
+elif check_copies "$user/pics" && [ -z "$removal" ]; then
+  fail "README.md gives no removal steps"
+elif ! HOME=$user bash -euc "$removal" 2>"$work/removal.log"; then
+  fail "the removal steps failed: $(cat "$work/removal.log")"
+fi
+left=$(find "$user/.local" ! -type d)
+[ -z "$left" ] && [ ! -e "$user/.local/lib/talvek" ] || fail "left after the removal: $left"
+
 finish
