@@ -1,24 +1,25 @@
 #!/usr/bin/env bash
 # Measures what talvek costs beyond the optimizer runs themselves, and prints
-# a table. Uses bash, dash, /usr/bin/time, awk, gdb and, as root, perf;
-# installs gdb and time when they are missing, as tools/setup.sh does.
-# Usage: bench/bench.sh [RUNS]   (after tools/test.sh or the linux preset;
-# RUNS, at least 5, is how many times each timed command runs)
+# a table. Uses bash, dash, /usr/bin/time, awk, gdb, Debian's pngcrush (its
+# -d mode) and, as root, perf; installs gdb, time and pngcrush when they are
+# missing, as tools/setup.sh does, and builds the tests' stand-in optimizer.
+# Usage: bench/bench.sh [RUNS]   (after tools/setup.sh; RUNS, at least 5, is
+# how many times each timed command runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-7}
 . tools/packages.sh
-install_packages gdb time
+install_packages gdb time pngcrush
 talvek=$PWD/build/linux/talvek
-stand_in=$PWD/build/linux/stand-in/pngcrush.bin
+[ -x "$talvek" ] || { echo "talvek: no $talvek; run tools/setup.sh first" >&2; exit 1; }
 suite=$(bash tests/corpus.sh .)
-[ -x "$talvek" ] && [ -x "$stand_in" ] || {
-  echo "talvek: build talvek and the tests' stand-in first:" \
-    "cmake --preset linux -DBUILD_TESTING=ON && cmake --build --preset linux" >&2
-  exit 1
-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The tests' stand-in, built here as CMake builds it with the tests: static,
+# so that it starts as fast as a real optimizer would.
+stand_in=$work/stand-in
+g++ -std=c++17 -O3 -DNDEBUG -static -o "$stand_in" tests/linux/stand-in.cpp ||
+  { echo "talvek: the stand-in optimizer did not build" >&2; exit 1; }
 # In a graphical session every folder run would also start notify-send; the
 # figures are of talvek alone.
 unset DISPLAY WAYLAND_DISPLAY

@@ -6,8 +6,9 @@
 # was before a copy could keep the input's own compressed data (built here
 # without pngcrush-10-never-larger.patch and the patch after it), and ours
 # now (the Debian package's when it is installed, else build/linux's). The images
-# are those of bench/images.sh: a photo, a screenshot, a palette image and
-# an interlaced one, none of which ours keeps its own data of. Every copy
+# are those of bench/images.sh: a photo, a screenshot, a palette image, an
+# interlaced one and Talvek's 48-pixel icon, none of which ours keeps its own
+# data of. Every copy
 # of ours must be byte for byte Debian's, and its ratio to Debian's time
 # is given. Then the peak memory of all the
 # processes of one run together, on the photo and on a 64-megapixel image.
@@ -47,7 +48,7 @@ printf '| %-34s | %-5s | %8s | %8s | %9s | %9s |\n' "One image, median of $runs"
 printf '| %-34s | %-5s | %8s | %8s | %9s | %9s |\n' "" "" "" "" "Debian's" "Debian's"
 printf '|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..36})" ------- ---------- ---------- \
   ----------- -----------
-for name in photo screenshot palette interlaced; do
+for name in photo screenshot palette interlaced icon; do
   image=$work/images/$name.png
   printf '| %-34s | %-5s | %8s | %8s | %9s | %9s |\n' \
     "$name.png, $(identify -format %wx%h "$image"), $(stat -c %s "$image") B" "" "" "" "" ""
