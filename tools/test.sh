@@ -27,10 +27,10 @@ for preset in win32 win64; do
 done
 cmake --preset linux -DBUILD_TESTING=ON -DTALVEK_WINDOWS_TESTS=ON >/dev/null
 cmake --build --preset linux -j"$jobs"
-# integration, robustness and shellcheck run in the clone test, from this
+# integration, robustness, shellcheck and docs run in the clone test, from this
 # working tree's files, so not here again; the sanitizer build runs the
 # first two again below.
-ctest --preset linux -j2 -E '^(integration|robustness|shellcheck)$'
+ctest --preset linux -j2 -E '^(integration|robustness|shellcheck|docs)$'
 
 # The package, built twice: the same bytes both times. Its sources are
 # fetched by then, so as root the second build runs with no network at all

@@ -54,7 +54,7 @@ if ! ctest --preset quick -j2 -V >"$log" 2>&1; then
   fail "they failed in the clone:"
   grep -E '^[0-9]+: FAIL|tests failed|\((Failed|Timeout)\)' "$log"
 else
-  for name in integration robustness shellcheck; do
+  for name in integration robustness shellcheck docs; do
     grep -qE "Test +#[0-9]+: $name \.+ +(Passed|\*+Skipped)" "$log" || fail "$name did not run"
   done
 fi
