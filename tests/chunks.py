@@ -8,13 +8,8 @@ bit depth that can carry it, among them those whose pixels pngcrush 1.8.13
 changes (named trns-lost-*). With --same, pairs of images instead, NAME-a
 and NAME-b, whose pixels are the same in another colour type, bit depth,
 palette order or interlacing (same-*), or differ by one sample (differ-*),
-for the tests of the pixel oracle. With --variants, variants of an
-already optimized image: its image data split into small chunks, made the
-default image of an animation, or damaged in ways that a lenient reader
-passes over. With --own, the tests' own yardstick: each copy in COPIES is
-replaced by its input's own image data under the copy's ancillary
-chunks, where the input is intact and that makes a smaller file. Only the
-standard library.
+for the tests of the pixel oracle. With --variants, variants of an image.
+With --own, the tests' own yardstick (see own()). Only the standard library.
 Usage: chunks.py [--same] FOLDER
        chunks.py --variants IMAGE FOLDER
        chunks.py --own INPUTS COPIES"""
@@ -191,9 +186,7 @@ TRANSPARENT = {
     # The first fault on an image large enough to measure side by side.
     "trns-lost-palette-large": (8, 3, lambda x, y: ((x * 7 + y * 13) % 100,),
                                 palette(COLOURS, [0 if i % 10 == 0 or i == 255 else 255 for i in range(256)]), (600, 400)),
-    # Keys that match no pixel, and no pixel that pngcrush 1.8.13's reduced
-    # key matches: its copy keeps every pixel by luck, with a key that our
-    # optimizer drops. Every sample reduces to 8 bits; every pixel is grey.
+    # Keys that match no pixel, nor do pngcrush 1.8.13's reduced ones, by luck.
     "trns-dead-rgb-16-key": (16, 2, lambda x, y: (x * 257, y * 257, (x ^ y) * 257), [key(0x1008, 0x2010, 0x3412)], (32, 32)),
     "trns-dead-colour-key": (8, 2, lambda x, y: ((x * y) % 40 + 10,) * 3, [key(3, 4, 3)]),
     # Palettes whose rows are one byte long (no cut), or one row high.
@@ -201,9 +194,7 @@ TRANSPARENT = {
     "palette-width-1-1": (1, 3, lambda x, y: (y % 2,), palette(COLOURS[:2]), (1, 8)),
     "palette-height-1": (8, 3, lambda x, y: (x % 3,), palette(COLOURS[:16]), (8, 1)),
 }
-# Keys that libpng passes over: after the image data, a second one, one on
-# an image with alpha, and one of the wrong length. Every sample reduces to
-# 8 bits. Name, colour type, samples of the pixel at x, y, key.
+# Keys that libpng passes over (samples reduce to 8 bits): colour, pixel, key.
 IGNORED = {
     "trns-ignored-after": (0, lambda x, y: ((x + y) * 257,), None),
     "trns-ignored-second": (0, lambda x, y: ((x + y) * 257,), key(5 * 257)),
@@ -276,10 +267,8 @@ def same(folder):
 def chunks_of(data):
     """The chunks of a PNG file as (type, data, CRC right) up to IEND; None
     when it is no PNG file, is cut short or does not end with IEND."""
-    if data[:8] != b"\x89PNG\r\n\x1a\n":
-        return None
     at, found = 8, []
-    while at + 12 <= len(data):
+    while data[:8] == b"\x89PNG\r\n\x1a\n" and at + 12 <= len(data):
         length, kind = struct.unpack(">I4s", data[at:at + 8])
         body, crc = data[at + 8:at + 8 + length], data[at + 8 + length:at + 12 + length]
         if len(crc) < 4 or length > 0x7fffffff:
@@ -296,48 +285,37 @@ def intact(found):
     right, its critical chunks and tRNS where and as they must be, and its
     image data inflating whole, with its checksum, to exactly its rows,
     each with a known filter and no index past its palette."""
-    if not found or not all(right for _, _, right in found) or found[0][0] != b"IHDR" or len(found[0][1]) != 13:
+    kinds = [kind for kind, _, _ in found or []]
+    if not kinds or kinds[0] != b"IHDR" or len(found[0][1]) != 13 or b"IDAT" not in kinds or not all(r for *_, r in found):
         return False
     width, height, depth, colour, method, filtering, interlace = struct.unpack(">IIBBBBB", found[0][1])
-    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}.get(colour)
-    if (channels is None or depth not in {0: (1, 2, 4, 8, 16), 2: (8, 16), 3: (1, 2, 4, 8), 4: (8, 16), 6: (8, 16)}[colour]
-            or method or filtering or interlace > 1 or not width or not height):
+    first, last = kinds.index(b"IDAT"), len(kinds) - kinds[::-1].index(b"IDAT")
+    plte = [body for kind, body, _ in found if kind == b"PLTE"] or [b""]
+    entries, at = len(plte[0]) // 3, {kind: kinds.index(kind) for kind in kinds}
+    trns = [body for kind, body, _ in found if kind == b"tRNS"]
+    if (depth not in {0: (1, 2, 4, 8, 16), 2: (8, 16), 3: (1, 2, 4, 8), 4: (8, 16), 6: (8, 16)}.get(colour, ())
+            or method or filtering or interlace > 1 or not width or not height or kinds.count(b"IHDR") > 1
+            or set(kinds[first:last]) != {b"IDAT"} or kinds.count(b"PLTE") > 1 or len(plte[0]) % 3
+            or at.get(b"PLTE", 0) > first or entries > (1 << depth if colour == 3 else 256)
+            or (colour in (0, 4) and b"PLTE" in at) or (colour == 3 and not entries) or len(trns) > 1
+            or (trns and (at[b"tRNS"] > first or at[b"tRNS"] < at.get(b"PLTE", 0) or colour in (4, 6)
+                          or len(trns[0]) != {0: 2, 2: 6}.get(colour, len(trns[0])) or (colour == 3 and len(trns[0]) > entries)))):
         return False
-    kinds = [kind for kind, _, _ in found]
-    first, last = kinds.index(b"IDAT") if b"IDAT" in kinds else 0, len(kinds) - 1 - kinds[::-1].index(b"IDAT") if b"IDAT" in kinds else 0
-    if not first or any(kind != b"IDAT" for kind in kinds[first:last + 1]) or kinds.count(b"IHDR") != 1:
-        return False
-    plte = [body for kind, body, _ in found if kind == b"PLTE"]
-    trns = [(at, body) for at, (kind, body, _) in enumerate(found) if kind == b"tRNS"]
-    if (len(plte) > 1 or (plte and (kinds.index(b"PLTE") > first or len(plte[0]) % 3 or not plte[0]
-                                    or len(plte[0]) // 3 > (1 << depth if colour == 3 else 256) or colour in (0, 4)))
-            or (colour == 3 and not plte) or len(trns) > 1):
-        return False
-    if trns:
-        at, body = trns[0]
-        if at > first or colour in (4, 6) or (plte and at < kinds.index(b"PLTE")):
-            return False
-        if len(body) != {0: 2, 2: 6}.get(colour, len(body)) or (colour == 3 and len(body) > len(plte[0]) // 3):
-            return False
     inflater = zlib.decompressobj()
     try:
         rows = inflater.decompress(b"".join(body for kind, body, _ in found if kind == b"IDAT"))
     except zlib.error:
         return False
-    bits = depth * channels
-    passes = ADAM7 if interlace else [(0, 0, 1, 1)]
     at = 0
-    for x0, y0, dx, dy in passes:
-        columns, lines = len(range(x0, width, dx)), len(range(y0, height, dy))
-        if not columns:
-            continue
-        size, above = (columns * bits + 7) // 8, bytes((columns * bits + 7) // 8)
-        for _ in range(lines):
+    for x0, y0, dx, dy in ADAM7 if interlace else [(0, 0, 1, 1)]:
+        columns = len(range(x0, width, dx))
+        size, above = (columns * depth * {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour] + 7) // 8, None
+        for _ in range(len(range(y0, height, dy)) if columns else 0):
             if at + 1 + size > len(rows) or rows[at] > 4:
                 return False
             if colour == 3:
-                above = unfilter(rows[at], rows[at + 1:at + 1 + size], above)
-                if max(unpack(above, depth, columns)) >= len(plte[0]) // 3:
+                above = unfilter(rows[at], rows[at + 1:at + 1 + size], above or bytes(size))
+                if max(unpack(above, depth, columns)) >= entries:
                     return False
             at += 1 + size
     return inflater.eof and not inflater.unused_data and at == len(rows)
@@ -348,19 +326,15 @@ def unfilter(kind, row, above):
     out = bytearray(len(row))
     for i, value in enumerate(row):
         left, up, corner = out[i - 1] if i else 0, above[i], above[i - 1] if i else 0
-        if kind == 4:
-            p = left + up - corner
-            near = min((abs(p - left), 0, left), (abs(p - up), 1, up), (abs(p - corner), 2, corner))[2]
-        else:
-            near = (0, left, up, (left + up) // 2)[kind]
+        p = left + up - corner
+        near = (min((abs(p - left), 0, left), (abs(p - up), 1, up), (abs(p - corner), 2, corner))[2] if kind == 4
+                else (0, left, up, (left + up) // 2)[kind])
         out[i] = (value + near) & 255
     return bytes(out)
 
 
 def unpack(row, depth, count):
-    """The first COUNT samples of a row packed at DEPTH bits."""
-    if depth >= 8:
-        return list(row[:count])
+    """The first COUNT samples of a row packed at DEPTH bits (at most 8)."""
     per = 8 // depth
     return [(row[i // per] >> (8 - depth * (i % per + 1))) & ((1 << depth) - 1) for i in range(count)]
 
@@ -371,55 +345,47 @@ def own(inputs, copies):
     copy kept before and after its image data, when that file is smaller
     than the copy."""
     for name in sorted(os.listdir(copies)):
-        path = os.path.join(copies, name)
-        try:
-            with open(os.path.join(inputs, name), "rb") as f:
-                found = chunks_of(f.read())
-            with open(path, "rb") as f:
-                copy = f.read()
-        except OSError:
-            continue
+        with open(os.path.join(inputs, name), "rb") as f:
+            found = chunks_of(f.read())
+        with open(os.path.join(copies, name), "rb") as f:
+            copy = f.read()
         kept = chunks_of(copy)
-        if not intact(found) or kept is None or any(kind in (b"bKGD", b"sBIT", b"hIST") for kind, _, _ in kept):
+        if not intact(found) or kept is None or {b"bKGD", b"sBIT", b"hIST"} & {kind for kind, _, _ in kept}:
             continue
-        kinds = [kind for kind, _, _ in kept]
-        split = kinds.index(b"IDAT")
+        split = [kind for kind, _, _ in kept].index(b"IDAT")
         ancillary = lambda part: b"".join(chunk(kind, body) for kind, body, _ in part
                                           if kind not in (b"IHDR", b"PLTE", b"tRNS", b"IDAT", b"IEND"))
-        mine = lambda kind: b"".join(chunk(k, body) for k, body, _ in found if k == kind)
+        mine = lambda *kinds: b"".join(chunk(kind, body) for kind, body, _ in found if kind in kinds)
         data = (b"\x89PNG\r\n\x1a\n" + mine(b"IHDR") + ancillary(kept[:split]) + mine(b"PLTE") + mine(b"tRNS")
                 + chunk(b"IDAT", b"".join(body for kind, body, _ in found if kind == b"IDAT"))
                 + ancillary(kept[split:]) + END)
         if len(data) < len(copy):
-            with open(path, "wb") as f:
+            with open(os.path.join(copies, name), "wb") as f:
                 f.write(data)
 
 
 def variants(image, folder):
     """Variants of IMAGE: its image data in chunks of 64 bytes, and an
     animation whose default image it is (both intact); and, named
-    invalid-*, with a wrong CRC in its image data, a wrong checksum of its compressed
-    stream (the CRC made right), and that stream cut short (the CRC made
-    right): a lenient reader passes over each of these."""
+    invalid-*, with a wrong CRC in its image data, a wrong checksum of its
+    compressed stream, and that stream cut short (their CRCs right): a
+    lenient reader passes over each of these."""
     found = chunks_of(open(image, "rb").read())
-    before = b"".join(chunk(kind, body) for kind, body, _ in found[:1])
+    head = b"".join(chunk(kind, body) for kind, body, _ in found if kind in (b"IHDR", b"PLTE", b"tRNS"))
     stream = b"".join(body for kind, body, _ in found if kind == b"IDAT")
+    control = lambda number: chunk(b"fcTL", be32(number) + found[0][1][:8] + bytes(8) + bytes((0, 1, 0, 10, 0, 0)))
     name = os.path.splitext(os.path.basename(image))[0]
-    width, height = struct.unpack(">II", found[0][1][:8])
-    control = lambda number: chunk(b"fcTL", be32(number, width, height, 0, 0) + bytes((0, 1, 0, 10, 0, 0)))
-    made = {
+    for suffix, data in {
         "split": b"".join(chunk(b"IDAT", stream[i:i + 64]) for i in range(0, len(stream), 64)),
         "animated": (chunk(b"acTL", be32(2, 0)) + control(0) + chunk(b"IDAT", stream) + control(1)
                      + chunk(b"fdAT", be32(2) + stream)),
         "damaged-crc": chunk(b"IDAT", stream)[:-4] + struct.pack(">I", zlib.crc32(b"IDAT" + stream) ^ 1),
         "damaged-checksum": chunk(b"IDAT", stream[:-4] + bytes(b ^ 0x55 for b in stream[-4:])),
         "damaged-cut": chunk(b"IDAT", stream[:-12]),
-    }
-    plte = b"".join(chunk(kind, body) for kind, body, _ in found if kind in (b"PLTE", b"tRNS"))
-    for suffix, data in made.items():
-        broken = "invalid-" if suffix.startswith("damaged") else ""
-        with open(os.path.join(folder, "%s%s-%s.png" % (broken, name, suffix)), "wb") as out:
-            out.write(b"\x89PNG\r\n\x1a\n" + before + plte + data + END)
+    }.items():
+        with open(os.path.join(folder, ("invalid-" if "damaged" in suffix else "") + name + "-" + suffix + ".png"),
+                  "wb") as out:
+            out.write(b"\x89PNG\r\n\x1a\n" + head + data + END)
 
 
 if __name__ == "__main__":

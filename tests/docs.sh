@@ -1,21 +1,15 @@
 #!/usr/bin/env bash
-# The figures that the users' documents give, against where each is
-# measured (bench/README.md, as the benchmarks printed it) or set (the
-# code), within the figure's rounding; and every version of pngcrush,
-# libpng and zlib that a document names, against optimizer/sources.versions.
-# A figure changed in one place and not in the other fails here.
+# The figures the users' documents give, against where each is measured
+# (bench/README.md) or set (the code), within their rounding; and every
+# version a document names, against optimizer/sources.versions.
 # Usage: docs.sh source-folder
 set -u
 cd "$1" || exit 1
 . tests/lib.sh
 
-# One row a figure: the document; its words as written, blanks squeezed,
-# the figure and its unit in braces; the source, a row of a table of
-# bench/README.md ("HEADING > IMAGE > ROW > CELL [UNIT]": the table under
-# HEADING, below the row starting with IMAGE, or anywhere for "-"; the first
-# row whose first cells are ROW, " / " between cells; its CELL-th cell) or a
-# constant of the code ("FILE: NAME [UNIT]"); and how far the figure may lie
-# from the source, or "under" when the figure is a bound above it.
+# One row a figure: the document | its words, the figure in braces | the
+# source, "HEADING > IMAGE > ROW > CELL [UNIT]" in bench/README.md (IMAGE "-"
+# for any; cells joined by " / ") or "FILE: NAME [UNIT]" | how far, or "under".
 read -r -d '' figures <<'TABLE'
 README.md          | screenshot takes about {1.6 s}             | The optimizer > screenshot.png > ours now / all > 3 s | 0.05 s
 README.md          | photo about {5 s}                          | The optimizer > photo.png > ours now / all > 3 s | 0.5 s
@@ -44,15 +38,13 @@ packaging/windows/README.txt | run past {2047} characters       | driver/talvek.
 TABLE
 
 # amount TEXT [UNIT]: the number TEXT begins with ("a" is one), in seconds
-# or bytes, by the unit that follows it in TEXT, else UNIT; "?" if unknown.
+# or bytes by the unit after it, else UNIT; "?" when there is none.
 amount() {
-  awk -v t="$1" -v u="${2:-}" 'BEGIN {
-    split("s 1 second 1 seconds 1 ms 0.001 us 0.000001 B 1 bytes 1 KiB 1024 MiB 1048576", f, " ")
-    for (i = 1; i in f; i += 2) unit[f[i]] = f[i + 1]
-    n = split(t, w, " "); v = w[1] == "a" ? 1 : w[1]
-    if (n > 1) u = w[2]
-    if (v !~ /^[0-9]+([.][0-9]+)?$/ || (u != "" && !(u in unit))) { print "?"; exit }
-    printf "%.9g\n", v * (u == "" ? 1 : unit[u]) }'
+  awk -v t="$1" -v u="${2:-}" 'BEGIN { n = split("s 1 second 1 seconds 1 ms 0.001 us 0.000001 B 1 " \
+      "bytes 1 KiB 1024 MiB 1048576", f, " "); for (i = 1; i < n; i += 2) unit[f[i]] = f[i + 1]
+    split(t, w, " "); v = w[1] == "a" ? 1 : w[1]; if (w[2] != "") u = w[2]
+    if (v !~ /^[0-9]+([.][0-9]+)?$/ || (u != "" && !(u in unit))) print "?"
+    else printf "%.9g\n", v * (u == "" ? 1 : unit[u]) }'
 }
 
 # measured HEADING IMAGE ROW CELL: that cell of bench/README.md, as above.
@@ -60,40 +52,28 @@ measured() {
   awk -v heading="$1" -v image="$2" -v row="$3" -v cell="$4" '
     /^#/ { sub(/^#+ +/, ""); inside = $0 == heading; seen = image == "-"; next }
     !inside || !/^\|/ { next }
-    { n = split($0, c, "|"); line = ""
-      for (i = 2; i < n; i++) { gsub(/^ +| +$/, "", c[i]); line = line c[i] " / " } }
+    { n = split($0, c, "|"); line = ""; for (i = 2; i < n; i++) { gsub(/^ +| +$/, "", c[i]); line = line c[i] " / " } }
     !seen { seen = index(c[2], image) == 1; next }
     index(line, row " / ") == 1 { print c[cell + 1]; exit }' bench/README.md
-}
-
-# constant FILE NAME: the number that FILE defines as NAME (#define or =).
-constant() {
-  sed -nE "s/^[[:space:]]*(#define[[:space:]]+$2[[:space:]]+|$2[[:space:]]*=[[:space:]]*)([0-9.]+).*/\\2/p" "$1" |
-    head -1
 }
 
 group "Each figure of the users' documents matches where it is measured or set"
 checked=0
 while IFS='|' read -r document written source within; do
-  read -r document <<<"$document"
-  read -r written <<<"$written"
-  read -r source <<<"$source"
-  read -r within <<<"$within"
-  figure=${written#*\{} && figure=${figure%%\}*}
-  words=${written/\{/} && words=${words/\}/}
+  read -r document <<<"$document"; read -r written <<<"$written"
+  read -r source <<<"$source"; read -r within <<<"$within"
+  figure=${written#*\{} figure=${figure%%\}*} words=${written//[\{\}]/}
   if ! tr -s ' \n\t' '   ' <"$document" | grep -qF -- "$words"; then
-    fail "$document does not say \"$words\""
-    continue
+    fail "$document does not say \"$words\""; continue
   fi
   if [[ $source == *' > '* ]]; then
     IFS=$'\x1f' read -r heading image row place <<<"${source// > /$'\x1f'}"
-    value=$(measured "$heading" "$image" "$row" "${place%% *}")
-    read -r unit <<<"${place#"${place%% *}"}"
-  else
+    value=$(measured "$heading" "$image" "$row" "${place%% *}") unit=${place#"${place%% *}"}
+  else # a constant of the code: a #define, or NAME = VALUE
     read -r name unit <<<"${source#*: }"
-    value=$(constant "${source%%: *}" "$name")
+    value=$(sed -nE "s/^\s*(#define\s+$name\s+|$name\s*=\s*)([0-9.]+).*/\2/p" "${source%%: *}" | head -1)
   fi
-  said=$(amount "$figure") got=$(amount "$value" "$unit")
+  said=$(amount "$figure") got=$(amount "$value" "${unit# }")
   if [ -z "$value" ] || [ "$got" = "?" ] || [ "$said" = "?" ]; then
     fail "$document, \"$words\": no figure found in $source"
   elif ! awk -v said="$said" -v got="$got" -v within="$within" -v step="$(amount "$within")" \
@@ -105,32 +85,20 @@ done <<<"$figures"
 echo "$checked figures checked"
 
 group "Each version that a document names is the one pinned in optimizer/sources.versions"
-# The version of a Debian source package pinned in optimizer/sources.versions.
-pinned() { awk -v p="$1" '$1 == p { print $2 }' optimizer/sources.versions; }
-# A name and a version, the name perhaps in Markdown's backquotes.
-# shellcheck disable=SC2016 # backquotes, not a command
-pattern='`?(pngcrush|libpng1\.6|libpng|libz-mingw-w64|zlib)`? [0-9]+\.[0-9][0-9A-Za-z.+~-]*'
 named=0
-for document in README.md DEVELOPING.md optimizer/README.md bench/README.md \
-    packaging/windows/README.txt packaging/windows/RELEASE.md packaging/debian/NOTES.md \
-    resources/talvek.1 "packaging/debian/changelog's newest entry"; do
-  if [ "${document%%\'*}" = packaging/debian/changelog ]; then
-    text=$(sed '/^ -- /q' packaging/debian/changelog | tr -s ' \n' '  ')
-  else
-    text=$(tr -s ' \n' '  ' <"$document")
-  fi
+for document in README.md DEVELOPING.md optimizer/README.md bench/README.md packaging/windows/README.txt \
+    packaging/windows/RELEASE.md packaging/debian/NOTES.md resources/talvek.1 packaging/debian/changelog; do
+  # The changelog's newest entry only; a name perhaps in Markdown's backquotes.
+  # shellcheck disable=SC2016 # backquotes, not a command
   while read -r name version; do
     name=${name//\`/} version=${version%.}
-    case $name in
-      pngcrush) pin=$(pinned pngcrush) ;;
-      libpng*) pin=$(pinned libpng1.6) ;;
-      *) pin=$(pinned libz-mingw-w64) ;;
-    esac
-    upstream=${pin%%[-+]*}
-    [ "$version" = "$pin" ] || [ "$version" = "$upstream" ] ||
-      fail "$document names $name $version; the pin is $pin"
+    case $name in libpng*) name=libpng1.6 ;; zlib) name=libz-mingw-w64 ;; esac
+    pin=$(awk -v p="$name" '$1 == p { print $2 }' optimizer/sources.versions)
+    [ "$version" = "$pin" ] || [ "$version" = "${pin%%[-+]*}" ] ||
+      fail "$document names ${name%1.6} $version; the pin is $pin"
     named=$((named + 1))
-  done < <(grep -oE "$pattern" <<<"$text")
+  done < <(sed '/^ -- /q' "$document" | tr -s ' \n' '  ' |
+    grep -oE '`?(pngcrush|libpng1\.6|libpng|libz-mingw-w64|zlib)`? [0-9]+\.[0-9][0-9A-Za-z.+~-]*')
 done
 [ "$named" -gt 0 ] || fail "no document names a version: is the pattern wrong?"
 echo "$named versions named"

@@ -43,10 +43,8 @@ home_page() {
   printf 'http://%s/soft/talvek' "$(sed -n 's/^TALVEK_HOME_HOST:STRING=//p' "$1/CMakeCache.txt")"
 }
 
-# size_words BYTES, change_words BEFORE AFTER: a size, and a copy's size
-# against its input's, as the terminal report and the notification word
-# them, worked out anew (platform/posix/text.cpp; its unit test has the
-# rules' edges).
+# size_words BYTES, change_words BEFORE AFTER: a size, and a copy's against
+# its input's, worded anew as the report words them (platform/posix/text.cpp).
 size_words() {
   awk -v n="$1" 'BEGIN { if (n < 10000) { printf "%d B\n", n; exit }
     split("kB MB GB", unit, " "); s = 1000
@@ -63,12 +61,9 @@ change_words() {
 }
 
 # Copies into the folder $1 the images the optimizer is tried on: the
-# samples of $source, the corpus in $corpus, the chunk-rich and hostile
-# images that chunks.py makes, and images of the corpus already optimized
-# by zopflipng and optipng, whose own compressed data beats every trial
-# of pngcrush: a photo, an interlaced one with text, a palette with sRGB,
-# pHYs and tIME, and a 16-bit one, with chunks.py's variants of it (split
-# into many IDAT chunks, an animation, and three damaged ones).
+# samples of $source, the corpus in $corpus, the images chunks.py makes, and
+# corpus images that zopflipng and optipng optimized, whose own data beats
+# every trial of pngcrush, with chunks.py's variants of one.
 test_images() {
   # shellcheck disable=SC2154 # corpus is set by the test that sources this file
   mkdir -p "$1" && cp "$source"/examples/*.[pP][nN][gG] "$corpus"/*.png "$1" &&
@@ -81,10 +76,7 @@ test_images() {
     /usr/bin/python3 "$source/tests/chunks.py" --variants "$1/optimized-16-bit.png" "$1"
 }
 
-# yardstick FOLDER COPIES: Debian's pngcrush's copies of the images of
-# FOLDER, in COPIES, become the copies a copy must be: each one, or the
-# input's own compressed data under its chunks where that is intact and
-# smaller (chunks.py --own, the tests' own making of it).
+# yardstick FOLDER COPIES: Debian's copies, or the inputs' own where smaller.
 yardstick() { /usr/bin/python3 "$source/tests/chunks.py" --own "$1" "$2"; }
 
 # same_pixels INPUT COPY: the pixel oracle (tests/pixels.c, built with the
@@ -98,10 +90,9 @@ same_pixels() {
 # A fingerprint of every file directly in a folder, outputs aside.
 fingerprint() { (cd "$1" && find . -maxdepth 1 -type f -print0 | sort -z | xargs -0r sha256sum); }
 
-# Every PNG in the folder has a copy in _talvek with its pixels, and no
-# larger than itself. Broken
-# ones (names beginning with x, or invalid- in the corpus) have none, unless
-# Debian's pngcrush writes one for them (it passes some damage through):
+# Every PNG in the folder has a copy in _talvek with its pixels, no larger
+# than itself. Broken ones (names beginning with x, or invalid-) have none,
+# unless Debian's pngcrush writes one for them (it passes some damage through):
 # then the copy is exactly the one Debian's pngcrush makes, or none at all
 # for the names in $no_copy_ok. invalid-palette.png indexes past its
 # palette: Debian 12's libpng writes a copy as broken as the input, the
@@ -165,9 +156,8 @@ crush_all() {
 
 # lost_by FOLDER COPIES: the names of the valid images of FOLDER whose copy
 # in COPIES lacks pixels, or is missing; where Debian's pngcrush does that,
-# its copy is no yardstick, and the oracle alone judges ours. So are the
-# images named trns-dead-*, whose key matches no pixel: Debian's pngcrush
-# keeps every pixel there only by luck, and ours drops the key.
+# its copy is no yardstick, and the oracle alone judges ours; nor where the
+# key matches no pixel (trns-dead-*), which ours drops and Debian's keeps.
 lost_by() {
   local image name
   for image in "$1"/*.[pP][nN][gG]; do

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Every shell script of the checkout through shellcheck, at its default
-# severity and with the settings of .shellcheckrc: the tracked files named
-# *.sh and those whose first line starts bash or sh (.ci/run), found anew
-# each run, so that a script added later is checked too.
+# Every shell script of the checkout through shellcheck (.shellcheckrc): the
+# tracked *.sh files and those starting bash or sh (.ci/run), found anew.
 # Usage: shellcheck.sh source-folder
 set -u
 cd "$1" || exit 1

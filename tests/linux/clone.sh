@@ -1,12 +1,7 @@
 #!/usr/bin/env bash
-# The quick tests from a clone where a new user may well put one: in a
-# folder whose name holds a blank and a non-ASCII letter, below a folder of
-# mode 0700 that no one else may enter (root's home on Debian). The clone
-# gets this working tree's tracked files as they are, edits not yet
-# committed included, and is built with only what those tests need, from
-# the optimizer's sources in the cache given. It shares this checkout's test
-# images and Debian's copies of them, so that the copies it makes are kept
-# for the other tests.
+# The quick tests from a clone (tracked files as they are, uncommitted too)
+# named with a blank and a non-ASCII letter, below a folder of mode 0700,
+# built with only what they need, sharing this checkout's caches.
 # Usage: clone.sh source-folder sources-cache
 set -u
 source=$(realpath "$1")
@@ -18,8 +13,7 @@ trap 'rm -rf "$closed"' EXIT
 chmod 700 "$closed"
 clone="$closed/my wörk"
 log=$closed/log
-# Any owner's checkout, so that root may test a user's.
-git() { command git -c safe.directory='*' "$@"; }
+git() { command git -c safe.directory='*' "$@"; } # root may test a user's checkout
 # step COMMAND...: COMMAND, its output in the log; the test stops when it fails.
 step() { "$@" >>"$log" 2>&1 || { fail "$*: $(tail -5 "$log")"; finish; exit 1; }; }
 # The working tree's tracked files as they are, over the clone's.

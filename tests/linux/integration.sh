@@ -14,8 +14,7 @@ corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Standard error is no terminal here, so talvek says nothing there: every
-# run's two outputs, together, must be what standard output always said.
+# Standard error is no terminal: both outputs must be what stdout always said.
 run() { timeout 600 "$talvek" "$@" 2>&1; }
 
 group "A folder with blanks and non-ASCII letters, quoted and unquoted"
@@ -52,9 +51,8 @@ mkdir "$note"
 cp "$source/examples/glass.png" "$note"
 echo "not a picture" > "$note/xtext.png"
 # desktop NOTIFIED NOTIFY-FOLDER VARIABLES...: a folder run with the stand-in
-# first on the PATH ends at once with status 0, says Listo, makes the copy and
-# notifies (NOTIFIED yes) with the run's figures and the folder's name, or
-# does not.
+# first on the PATH ends at once with status 0, says Listo, makes the copy,
+# and notifies the run's figures and folder (NOTIFIED yes), or does not.
 desktop() {
   local notify=$1 bin=$2 out status got expected='' size copy
   shift 2
@@ -150,8 +148,7 @@ done
 [ $lost -ge 7 ] || fail "the oracle saw Debian's pngcrush lose pixels in $lost images, not 7"
 [ "${debian_loses//$'\n'/ }" = "$(cd "$work/suite" && echo trns-dead-*.png trns-lost-*.png)" ] ||
   fail "Debian's pngcrush loses: $debian_loses; not every trns-lost-* image and no other"
-# A key that matches no pixel is dropped with the reduction: a smaller copy
-# than Debian's pngcrush's, which keeps every pixel only by luck.
+# A key matching no pixel is dropped: smaller than Debian's lucky copy.
 for image in "$work"/suite/trns-dead-*.png; do
   name=${image##*/}
   same_pixels "$image" "$work/debian/$name" >/dev/null &&

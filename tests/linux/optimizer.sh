@@ -76,9 +76,7 @@ yardstick "$work/in" "$work/yardstick"
 # shellcheck disable=SC2086 # names, one a word
 same_bytes "$work/in" "$work/yardstick" "Debian's pngcrush or the input's own data" $debian_loses
 # -force keeps its meaning: the best trial, even where it is larger.
-options=(-force)
-crush "$work/in/optimized-16-bit.png" forced.png PNGCRUSH_WORKERS=1
-options=()
+options=(-force); crush "$work/in/optimized-16-bit.png" forced.png; options=()
 cmp -s "$work/forced.png" "$work/debian/optimized-16-bit.png" || fail "-force: not the best trial"
 
 group "Every trial in full: the same lengths from the rows kept, twins left out, as from the file; twins of equal lengths"
@@ -87,12 +85,9 @@ group "Every trial in full: the same lengths from the rows kept, twins left out,
 # (137-142); run-length at level 4 (131-136) and 1 (125-130), and with the
 # adaptive filter at levels 2 to 9 (169-176) and 1 (168); filtered and
 # default at levels 1 to 3 (method 17 + 12 (level - 1) + 6 strategy +
-# filter; and 158-160, 149-151). And -brute runs methods 1 to 10 first,
-# which the later ones repeat: 8 and 120 method 5, 53 1, 54 2, 113 7, 119
-# 4, 157 6, 161 3 and 166 10 by their settings, and 167 is 9 by the rule
-# for Huffman codes (pngcrush.c's own table names most of them).
-twins=$(echo 8 5; echo 53 1; echo 54 2; echo 113 7; echo 119 4; echo 120 5; echo 157 6
-  echo 161 3; echo 166 10; echo 167 9
+# filter; and 158-160, 149-151); and methods 1 to 10, as pngcrush.c's table
+# names them, with 167 Huffman codes like 9.
+twins=$(printf '%s\n' "8 5" "53 1" "54 2" "113 7" "119 4" "120 5" "157 6" "161 3" "166 10" "167 9"
   for filter in 0 1 2 3 4 5; do
     echo $((143 + filter)) $((137 + filter)); echo $((131 + filter)) $((125 + filter))
     for level in 0 1 2; do echo $((23 + 12 * level + filter)) $((17 + 12 * level + filter)); done
@@ -150,8 +145,7 @@ for image in "$work"/in/trns-lost-*.png; do
   ! grep -q 'again without reductions' "$work/log" || rescued=$((rescued + 1))
 done
 [ $rescued -eq $images ] || fail "the guard wrote $rescued copies again, not $images"
-# -force: the best trial even where the input's own data would be smaller,
-# which the faults do not reach.
+# -force: the best trial, not the input's own data, which no fault reaches.
 options=(-force)
 for image in "$work"/in/{reduce-palette,trns-lost-grey-rgb,basn6a16}.png; do
   crush "$image" damaged.png PNGCRUSH_PLANTED_DAMAGE=1
@@ -159,8 +153,7 @@ for image in "$work"/in/{reduce-palette,trns-lost-grey-rgb,basn6a16}.png; do
     fail "${image##*/}: a damaged copy was kept, or not said: $(cat "$work/log")"
 done
 options=()
-# The input's own data refused once written: the trial's copy, written
-# again through the last trial alone, is Debian's pngcrush's.
+# The input's own data refused once written: the trial's copy, written again.
 crush "$work/in/optimized-16-bit.png" refused.png PNGCRUSH_PLANTED_DAMAGE=own
 grep -q "writing the trial's copy again" "$work/log" &&
   cmp -s "$work/refused.png" "$work/debian/optimized-16-bit.png" ||
@@ -187,8 +180,7 @@ said=$(grep -A1 'caught libpng error' "$work/log" | tail -1)
 [ "$said" = "   [00][00][00][00]: CRC error" ] || fail "a CRC error was told as: $(cat -v <<<"$said")"
 
 group "A worker that hangs is ended, one that meets a libpng error is measured again, and one that fails on trial 1 changes no choice"
-# trns-grey-2.png's least length is reached by method 160, the twin of
-# 151, and by 156: a plan that lost the twins would choose 156's stream.
+# trns-grey-2.png: 160, the twin of 151, ties with 156, a plan's loss shows.
 for run in "basn2c16 3 2:hang" "basn2c16 3 2:error" "trns-grey-2 2 1:first"; do
   read -r name workers fault <<<"$run"
   crush "$work/in/$name.png" serial.png PNGCRUSH_WORKERS=1

@@ -12,8 +12,7 @@ source=$(realpath "$3")
 home=${TALVEK_HOME_PAGE:?the home page this build opens, set by CTest}
 corpus=$(bash "$source/tests/corpus.sh" "$source") || exit 1
 . "$source/tests/lib.sh"
-# Root runs some cases as nobody (below), who must reach the work folder
-# and the programs in it wherever the clone lies.
+# Root runs some cases as nobody, who must reach the work folder's programs.
 umask 022
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -41,8 +40,7 @@ snapshot() {
 
 # check LISTO INPUT-FOLDER TOOL [ARGUMENTS...]: runs talvek from the cwd
 # folder, rid of any _talvek, and checks the promise; LISTO is yes or no,
-# INPUT-FOLDER - for a run that has none. Standard error is no terminal, so
-# it must stay silent: the two outputs together are standard output's.
+# INPUT-FOLDER - for none. Standard error, no terminal, stays silent.
 check() {
   local listo=$1 input=$2 tool=$3 before out status
   shift 3
@@ -119,11 +117,10 @@ done
 group "On a terminal: each image and why one has no copy, a summary, the status line, messages"
 term=$work/term
 mkdir "$term" "$term/shots" "$term/one" "$term/none" "$term/--help"
-# on_terminal FOLDER TOOL PATH: talvek run from FOLDER (as $as_user, if set)
-# with standard error on a pseudo-terminal and standard output into
-# $term/stdout; prints what the terminal showed, with the pseudo-terminal's
-# line ends made plain. The terminal stays T_LINGER seconds after talvek:
-# it hangs up as it closes, and that ends what talvek started.
+# on_terminal FOLDER TOOL PATH: talvek run from FOLDER (as $as_user) with
+# standard error on a pseudo-terminal, standard output in $term/stdout;
+# prints what the terminal showed. The terminal stays T_LINGER seconds,
+# since its hanging up ends what talvek started.
 on_terminal() {
   # shellcheck disable=SC2016 # the terminal's own shell expands them
   "${as_user[@]}" env -u STAND_IN_LOG T_FOLDER="$1" T_TALVEK="$work/$2/talvek" T_PATH="$3" T_OUT="$term/stdout" \
@@ -138,8 +135,7 @@ cp "$corpus/invalid-crc32.png" "$term/shots"
 echo "not a picture" > "$term/shots/text.png"
 said=$(on_terminal "$term" real "$term/shots")
 [ "$(cat "$term/stdout")" = "Talvek: Listo" ] || fail "standard output: $(cat "$term/stdout")"
-# But for the report's own clearing of its line, no control character may
-# reach the terminal: those of the name are shown escaped.
+# No control character of the name reaches the terminal, but the report's.
 # shellcheck disable=SC2001 # a pattern of control characters
 sed 's/\r\x1b\[K//g' <<<"$said" | tr -d '\n' | LC_ALL=C grep -q '[[:cntrl:]]' &&
   fail "a control character reached the terminal: $(cat -A <<<"$said")"
@@ -157,8 +153,7 @@ shows 'ctl\x1b[2J\x07\xff.png'": $(size_words "$c") → $(size_words "$cc"), $(c
 shows "invalid-crc32.png: no copy, damaged"
 shows "text.png: no copy, not a PNG file"
 shows "4 images: 2 copies, 2 without a copy; $(size_words $((g + c))) → $(size_words $((gc + cc))), $(change_words $((g + c)) $((gc + cc)))"
-# A slow image's status line, redrawn in place at most twice a second, and
-# then its line over it.
+# A slow image's status line, redrawn at most twice a second, then its line.
 cp "$source/examples/fog.png" "$term/one/a.png"
 said=$(STAND_IN=slow on_terminal "$term" stand "$term/one")
 draws=$(grep -o $'\r\e\\[K\\[1/1\\] a\\.png, [0-9.]* s' <<<"$said" | wc -l)
@@ -172,8 +167,7 @@ grep -q '^\[1/1\] a\.png: no copy, the optimizer failed (killed by signal 9), ' 
 said=$(on_terminal "$term" none "$term/one")
 [ "$(tail -1 <<<"$said")" = "talvek: cannot start the optimizer $work/none/pngcrush.bin: No such file or directory; no copy was made" ] ||
   fail "no optimizer: $said"
-# A file run's line has no number; runs that did nothing say why, and
-# nothing on standard output.
+# A file run's line has no number; runs that did nothing say why.
 said=$(on_terminal "$term" stand "$term/one/a.png")
 grep -qx 'a\.png: [0-9]* B → [0-9]* B, the same size, [0-9.]* s' <<<"$said" || fail "file run: $said"
 touch "$term/none/notes.txt"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cmdline.h"
@@ -117,44 +118,31 @@ TEST(Text, NamesCannotDriveATerminal) {
   EXPECT_EQ(text::Columns("añ€\\x01"), 7u);
 }
 
-TEST(Text, SizesChangesAndTimes) {
-  struct Size {
-    unsigned long long bytes;
-    const char *shown;
-  } sizes[] = {{0, "0 B"},          {9999, "9999 B"},
-               {10000, "10.0 kB"},  {35749, "35.7 kB"},
-               {35750, "35.8 kB"},  {999949, "999.9 kB"},
-               {999950, "1.0 MB"},  {1325023, "1.3 MB"},
-               {2000000000, "2.0 GB"}};
-  for (const Size &size : sizes) {
-    char out[32];
-    text::FormatSize(size.bytes, out, sizeof out);
-    EXPECT_STREQ(out, size.shown) << size.bytes;
-  }
-  struct Change {
-    unsigned long long before, after;
-    const char *shown;
-  } changes[] = {{1000, 1000, "the same size"}, {1000, 760, "24 % smaller"},
-                 {1000, 986, "1.4 % smaller"},  {1000, 1021, "2.1 % larger"},
-                 {1000, 901, "9.9 % smaller"},  {10000, 9000, "10 % smaller"},
-                 {2980, 2979, "under 0.1 % smaller"}, {0, 0, "the same size"}};
-  for (const Change &change : changes) {
+// Each case: the figures given, and the words they must come to.
+template <typename Format>
+void ExpectWords(Format format, std::vector<std::tuple<unsigned long long, unsigned long long,
+                                                       const char *>> cases) {
+  for (auto [first, second, shown] : cases) {
     char out[48];
-    text::FormatChange(change.before, change.after, out, sizeof out);
-    EXPECT_STREQ(out, change.shown) << change.before << " " << change.after;
+    format(first, second, out, sizeof out);
+    EXPECT_STREQ(out, shown) << first << " " << second;
   }
-  struct Time {
-    unsigned long long milliseconds;
-    const char *shown;
-  } times[] = {{0, "0.0 s"},           {349, "0.3 s"},
-               {59949, "59.9 s"},      {59950, "1 min 00 s"},
-               {65400, "1 min 05 s"},  {3599499, "59 min 59 s"},
-               {3599500, "1 h 00 min"}, {7529000, "2 h 05 min"}};
-  for (const Time &time : times) {
-    char out[32];
-    text::FormatTime(time.milliseconds, out, sizeof out);
-    EXPECT_STREQ(out, time.shown) << time.milliseconds;
-  }
+}
+
+TEST(Text, SizesChangesAndTimes) {
+  auto size = [](auto bytes, auto, char *out, size_t n) { text::FormatSize(bytes, out, n); };
+  ExpectWords(size, {{0, 0, "0 B"}, {9999, 0, "9999 B"}, {10000, 0, "10.0 kB"},
+                     {35749, 0, "35.7 kB"}, {35750, 0, "35.8 kB"}, {999949, 0, "999.9 kB"},
+                     {999950, 0, "1.0 MB"}, {1325023, 0, "1.3 MB"}, {2000000000, 0, "2.0 GB"}});
+  ExpectWords(text::FormatChange,
+              {{1000, 1000, "the same size"}, {1000, 760, "24 % smaller"},
+               {1000, 986, "1.4 % smaller"}, {1000, 1021, "2.1 % larger"},
+               {1000, 901, "9.9 % smaller"}, {10000, 9000, "10 % smaller"},
+               {2980, 2979, "under 0.1 % smaller"}, {0, 0, "the same size"}});
+  auto time = [](auto milliseconds, auto, char *out, size_t n) { text::FormatTime(milliseconds, out, n); };
+  ExpectWords(time, {{0, 0, "0.0 s"}, {349, 0, "0.3 s"}, {59949, 0, "59.9 s"},
+                     {59950, 0, "1 min 00 s"}, {65400, 0, "1 min 05 s"}, {3599499, 0, "59 min 59 s"},
+                     {3599500, 0, "1 h 00 min"}, {7529000, 0, "2 h 05 min"}});
 }
 
 }  // namespace

@@ -13,16 +13,14 @@ extern "C" {
 #include "pngcrush-trials.h"
 }
 
-// A stand-in for zlib's own version, which the plan reads: the twins rest
-// on zlib 1.2.13's code.
+// A stand-in for zlib's version: the twins rest on zlib 1.2.13's code.
 const char *zlib_version = "1.2.13";
 extern "C" const char *zlibVersion(void) { return zlib_version; }
 
 namespace {
 
-// pngcrush 1.8.13's methods 1 to 176: filter, level, strategy (0 default,
-// 1 filtered, 2 Huffman codes only, 3 run-length); 177 is the last trial.
-// Methods 1 to 10, which -brute runs too, are set one by one in pngcrush.c.
+// pngcrush 1.8.13's methods 1 to 176 (177 is the last trial): filter, level,
+// strategy (0 default, 1 filtered, 2 Huffman only, 3 run-length); 1 to 10 one by one.
 struct Table {
   int fm[178] = {}, lv[178] = {}, zs[178] = {};
   Table() {
@@ -45,9 +43,8 @@ struct Table {
   void Set(int m, int f, int l, int s) { fm[m] = f, lv[m] = l, zs[m] = s; }
 };
 
-// The twins by the methods' numbers alone, each with its earlier twin:
-// those of methods 1 to 10 as pngcrush.c's table names them (and 167, 9's
-// by the rule for Huffman codes), then the later methods'.
+// The twins by the methods' numbers alone, each with its earlier twin (1 to
+// 10 as pngcrush.c's table names them; 167 Huffman codes like 9).
 std::map<int, int> Twins() {
   std::map<int, int> twins = {{8, 5},    {53, 1},  {54, 2},   {113, 7}, {119, 4},
                               {120, 5},  {157, 6}, {161, 3},  {166, 10}, {167, 9}};

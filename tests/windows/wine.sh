@@ -110,8 +110,7 @@ ended || fail "exit status $?"
 check_copies "$photos"
 [ "$(fingerprint "$photos")" = "$before" ] || fail "inputs changed"
 cmp -s "$photos/kept.png" "$photos/_talvek/kept.png" || fail "kept.png: not its own data"
-# The same pixels with another zlib header: other bytes, the same size as
-# the old copy, which pngcrush must not take for its input.
+# Other bytes (another zlib header), the old copy's size: no input of it.
 /usr/bin/python3 -c '
 import struct, sys, zlib
 data = bytearray(open(sys.argv[1], "rb").read())
