@@ -117,8 +117,8 @@ XDG_DATA_DIRS=/usr/local/share:/usr/share PATH="$work/bin:$PATH" \
 got=$(await "$work/notified" 60)
 check_copies "$pics"
 sizes() { stat -c %s "$@" | awk '{s += $1} END {print s}'; }
-before=$(sizes "$pics"/*.[pP][nN][gG]) after=$(sizes "$pics"/_talvek/*)
-[ "$got" = "--app-name=Talvek|--icon=talvek|--|Talvek|Listo: 6 copies, $(size_words "$before") → $(size_words "$after") ($(change_words "$before" "$after"))
+inputs=$(sizes "$pics"/*.[pP][nN][gG]) copies=$(sizes "$pics"/_talvek/*)
+[ "$got" = "--app-name=Talvek|--icon=talvek|--|Talvek|Listo: 6 copies, $(size_words "$inputs") → $(size_words "$copies") ($(change_words "$inputs" "$copies"))
 Mis fotos|" ] || fail "notified: $got"
 
 group "Purged: nothing of it is left"
