@@ -1,5 +1,14 @@
-# The images the benchmarks time, drawn the same way every time; sourced by
-# release.sh and optimizer.sh. Needs ImageMagick.
+# The images the benchmarks time, drawn the same way every time, or fetched;
+# sourced by release.sh, optimizer.sh and sizes.sh. Needs ImageMagick.
+
+# ours: the path of our optimizer, the Debian package's when it is
+# installed, else build/linux's; stops when there is none.
+ours() {
+  local program=/usr/lib/talvek/pngcrush.bin
+  [ -x "$program" ] || program=$PWD/build/linux/pngcrush.bin
+  [ -x "$program" ] || { echo "talvek: no $program; run tools/setup.sh first" >&2; exit 1; }
+  echo "$program"
+}
 #
 # images FOLDER: Talvek's 48-pixel icon (icon.png); a 1280 x 800 screenshot,
 # two windows of "text" on a gradient, drawn at twice the size and scaled

@@ -19,12 +19,10 @@ cd "$(dirname "$0")/.."
 runs=${1:-3}
 . tools/packages.sh
 install_packages imagemagick pngcrush time util-linux
-now=/usr/lib/talvek/pngcrush.bin
-[ -x "$now" ] || now=$PWD/build/linux/pngcrush.bin
-[ -x "$now" ] || { echo "talvek: no $now; run tools/setup.sh first" >&2; exit 1; }
+. bench/images.sh
+now=$(ours)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-. bench/images.sh
 images "$work/images"
 before=$work/before/pngcrush.bin
 TALVEK_PATCHES_LEFT_OUT="pngcrush-10-never-larger.patch pngcrush-11-same-file.patch" \

@@ -11,12 +11,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/packages.sh
 install_packages pngcrush zopfli
-ours=/usr/lib/talvek/pngcrush.bin
-[ -x "$ours" ] || ours=$PWD/build/linux/pngcrush.bin
-[ -x "$ours" ] || { echo "talvek: no $ours; run tools/setup.sh first" >&2; exit 1; }
+. bench/images.sh
+ours=$(ours)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-. bench/images.sh
 real_images "$work/found"
 mkdir "$work/zopfli"
 for image in "$work"/found/*.png; do
