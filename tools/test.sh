@@ -4,9 +4,9 @@
 # and the robustness matrix, from a clone in a folder named with a blank,
 # below one that others cannot enter; the 32-bit Windows executable and
 # both optimizers read as files, both Windows builds and their zips and
-# installers under Wine, two clean builds of the release compared byte for
-# byte; the Debian package, built, installed, used and purged (as root
-# only); then all of the Linux tests again with sanitizers, with them the
+# installers under Wine, a clean build of the release in another folder
+# compared with them byte for byte; the Debian package, built, installed,
+# used and purged (as root only); then all of the Linux tests again with sanitizers, with them the
 # optimizer we ship built the same way and run on every test image, and
 # each fuzz target, the optimizer under afl++ and libpng's own fuzzers among
 # them, for a bounded time (FUZZ_SECONDS, 30 by default), with the lines

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Two clean builds of the Windows release, each from its own copy of the
-# sources in a differently named folder, must give the same bytes: talvek.exe,
-# pngcrush.bin, the zip, the installer and the bill of materials, for win32
-# and win64. Both use the
-# same SOURCE_DATE_EPOCH (the last commit's time) and the downloaded Debian
-# sources of SOURCE_DIR/build/sources, which are checked by their SHA-256.
-# Usage: reproducible.sh source-folder
+# A clean build of the Windows release, from its own copy of the sources in
+# a differently named folder, must give the same bytes as this checkout's
+# own builds in build/win32 and build/win64: talvek.exe, pngcrush.bin, the
+# zip, the installer and the bill of materials. The clean build uses the
+# same SOURCE_DATE_EPOCH (the last commit's time), home page host and
+# downloaded Debian sources (SOURCE_DIR/build/sources, checked by their
+# SHA-256) as the checkout's.
+# Usage: reproducible.sh source-folder   (after the package target of both
+# Windows presets)
 set -u
 source=$(realpath "$1")
 . "$source/tests/lib.sh"
@@ -15,26 +17,34 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format
 version=$(project_version "$source")
 
 # Copies the sources as git sees them (no build folder) to $1 and builds
-# both release presets there.
+# both release presets there, with the checkout's home page host.
 build_in() {
   mkdir -p "$1"
   (cd "$source" && git ls-files -z -co --exclude-standard | xargs -0 cp --parents -t "$1") &&
   for preset in win32 win64; do
-    (cd "$1" && cmake --preset $preset -DTALVEK_SOURCES_CACHE="$source/build/sources" &&
+    host=$(sed -n 's/^TALVEK_HOME_HOST:[A-Z]*=//p' "$source/build/$preset/CMakeCache.txt")
+    (cd "$1" && cmake --preset $preset -DTALVEK_SOURCES_CACHE="$source/build/sources" \
+        -DTALVEK_HOME_HOST="$host" &&
       cmake --build --preset $preset -j"$(nproc)" --target package) >"$1.$preset.log" 2>&1 ||
       { fail "the $preset build in $1 failed; see its log:"; tail -20 "$1.$preset.log"; }
   done
 }
 
-group "Two clean builds in different folders give the same five files"
-build_in "$work/first/talvek"
-build_in "$work/second build/elsewhere/src"
+group "A clean build in another folder gives the checkout's five files"
+files=()
 for arch in win32 win64; do
   for file in talvek.exe pngcrush.bin talvek-$version-$arch.zip talvek-$version-$arch-setup.exe \
       talvek-$version-$arch.spdx.json; do
-    a="$work/first/talvek/build/$arch/$file" b="$work/second build/elsewhere/src/build/$arch/$file"
-    [ -s "$a" ] && cmp -s "$a" "$b" || fail "$arch/$file differs: $(cmp "$a" "$b" 2>&1)"
+    files+=("$arch/$file")
+    [ -s "$source/build/$arch/$file" ] ||
+      { echo "FAIL: no build/$arch/$file; build the package target of both Windows presets first"; exit 1; }
   done
+done
+build_in "$work/second build/elsewhere/src"
+for file in "${files[@]}"; do
+  a=$source/build/$file b="$work/second build/elsewhere/src/build/$file"
+  cmp -s "$a" "$b" ||
+    fail "$file differs from the checkout's (is it built from these sources and this commit?): $(cmp "$a" "$b" 2>&1)"
 done
 
 finish
