@@ -68,6 +68,7 @@ with_input() {
 # libfuzzer NAME PROGRAM SECONDS [OPTION | SEED_FOLDER]...: one libFuzzer
 # target, whose new inputs, crashes, timeouts and leaks are kept in
 # build/fuzz/libfuzzer/NAME.
+# shellcheck disable=SC2317 # run by in_batch
 libfuzzer() {
   local name=$1 program=$2 time=$3 kept=build/fuzz/libfuzzer/$1 input
   shift 3
@@ -85,16 +86,16 @@ libfuzzer() {
   fi
 }
 
-# in_batch NAME PROGRAM SECONDS ...: starts libfuzzer with these arguments
-# in the background. Each libFuzzer run is one process, so as many run at
-# once as there are processors; when the batch is full, or with no
+# in_batch FUNCTION NAME ...: starts FUNCTION (libfuzzer or afl_target) with
+# these arguments in the background. Each run is one process, so as many run
+# at once as there are processors; when the batch is full, or with no
 # arguments, it waits for the batch and prints each run's lines in order.
 batch=()
 in_batch() {
   local run
   if [ $# -gt 0 ]; then
-    libfuzzer "$@" >"$scratch/$1.out" 2>&1 &
-    batch+=("$1:$!")
+    "$@" >"$scratch/$2.out" 2>&1 &
+    batch+=("$2:$!")
     [ ${#batch[@]} -ge "$(nproc)" ] || return 0
   fi
   for run in "${batch[@]}"; do
@@ -109,72 +110,83 @@ in_batch() {
 # with libpng's dictionary, keeping what it finds in build/fuzz/afl/NAME.
 # afl++'s compiler passes drop some of the sanitizers' checks, so every
 # input it kept, crashed or hung on runs again through REPLAY, with the
-# same arguments, and the pixel oracle checks the copy it makes. Fails,
-# naming the inputs, on a crash, a hang, a report or a lost pixel.
+# same arguments, and the pixel oracle checks the copy it makes, which
+# PROGRAM writes to $scratch/afl-NAME/copy.png, the folder of this run's
+# own files, so that two runs go side by side. Fails (status 1), naming
+# the inputs, on a crash, a hang, a report or a lost pixel.
 afl_run() {
   local name=$1 time=$2 seeds=$3 replay=$4 out=build/fuzz/afl/$1 options=() found=()
-  local afl=0 input code limit stats
+  local afl=0 input code limit stats tmp=$scratch/afl-$1
   shift 4
   while [ "$1" != -- ]; do options+=("$1"); shift; done
   shift
-  rm -rf "$out" && mkdir -p build/fuzz/afl
+  rm -rf "$out" && mkdir -p build/fuzz/afl "$tmp"
   # -t 10000+: ten seconds an input before it counts as a hang, and a seed
   # that takes longer is passed over rather than ending the run. The seeds
   # are not calibrated before fuzzing starts (with -brute that took 80 of
   # a run's first seconds); each is when it is first fuzzed, and all of them
   # run again below with the rest of the queue.
   AFL_NO_UI=1 AFL_SKIP_CPUFREQ=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AFL_NO_AFFINITY=1 \
-    AFL_FAST_CAL=1 AFL_NO_STARTUP_CALIBRATION=1 AFL_TMPDIR=$scratch afl-fuzz -i "$seeds" -o "$out" -V "$time" -t 10000+ \
+    AFL_FAST_CAL=1 AFL_NO_STARTUP_CALIBRATION=1 AFL_TMPDIR=$tmp afl-fuzz -i "$seeds" -o "$out" -V "$time" -t 10000+ \
     -m none -x "$afl_libpng/oss-fuzz/png.dict" "${options[@]}" -- "$@" \
-    >"$scratch/$name.log" 2>&1 || afl=$?
+    >"$tmp/afl.log" 2>&1 || afl=$?
   for input in "$out"/default/{queue,crashes,hangs}/id*; do
     [ -e "$input" ] || continue
     limit=300
     [[ $input == */queue/* ]] || limit=60
     code=0
     with_input "$input" "$@"
-    rm -f "$scratch/copy.png"
+    rm -f "$tmp/copy.png"
     # A subshell that waits, so that the shell does not announce a crash.
     (ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86 timeout "$limit" "$replay" \
-      "${args[@]:1}" >/dev/null 2>"$scratch/replay.log"; exit $?) 2>/dev/null || code=$?
+      "${args[@]:1}" >/dev/null 2>"$tmp/replay.log"; exit $?) 2>/dev/null || code=$?
     # A copy that the last guard had to write again, or whose pixels differ
     # (1; an input that the oracle cannot read is 2).
-    ! grep -q 'again without reductions' "$scratch/replay.log" || code=86
-    if [ -e "$scratch/copy.png" ] && [ -x "$pixels" ] &&
-        ! "$pixels" "$input" "$scratch/copy.png" >>"$scratch/replay.log"; then
-      grep -q ' differ' "$scratch/replay.log" && code=86 &&
-        echo "SUMMARY: lost pixels: $(tail -1 "$scratch/replay.log")" >>"$scratch/replay.log"
+    ! grep -q 'again without reductions' "$tmp/replay.log" || code=86
+    if [ -e "$tmp/copy.png" ] && [ -x "$pixels" ] &&
+        ! "$pixels" "$input" "$tmp/copy.png" >>"$tmp/replay.log"; then
+      grep -q ' differ' "$tmp/replay.log" && code=86 &&
+        echo "SUMMARY: lost pixels: $(tail -1 "$tmp/replay.log")" >>"$tmp/replay.log"
     fi
     # A copy larger than the input's own data, where that is intact, by
     # the tests' own yardstick (chunks.py --own).
-    if [ -e "$scratch/copy.png" ]; then
-      rm -rf "$scratch/own" && mkdir -p "$scratch/own/copies"
-      cp "$input" "$scratch/own/copy.png" && cp "$scratch/copy.png" "$scratch/own/copies"
-      /usr/bin/python3 tests/chunks.py --own "$scratch/own" "$scratch/own/copies"
-      cmp -s "$scratch/copy.png" "$scratch/own/copies/copy.png" || { code=86
-        echo "SUMMARY: a copy larger than the input's own data" >>"$scratch/replay.log"; }
+    if [ -e "$tmp/copy.png" ]; then
+      rm -rf "$tmp/own" && mkdir -p "$tmp/own/copies"
+      cp "$input" "$tmp/own/copy.png" && cp "$tmp/copy.png" "$tmp/own/copies"
+      /usr/bin/python3 tests/chunks.py --own "$tmp/own" "$tmp/own/copies"
+      cmp -s "$tmp/copy.png" "$tmp/own/copies/copy.png" || { code=86
+        echo "SUMMARY: a copy larger than the input's own data" >>"$tmp/replay.log"; }
     fi
     [[ $input != */queue/* ]] || [ $code -eq 86 ] || continue
     found+=("$input ($(grep -m1 -o 'SUMMARY: .*\|runtime error: .*\|pngcrush: .*again without reductions' \
-      "$scratch/replay.log" ||
+      "$tmp/replay.log" ||
       echo "status $code when run again"))")
   done
   # afl++ passes over a seed that crashes, with a warning: a finding too.
   while read -r input; do
     found+=("seed $input (it crashes)")
-  done < <(sed -n "s/.*Test case '.*orig:\(.*\)' results in a crash, skipping.*/\1/p" "$scratch/$name.log")
+  done < <(sed -n "s/.*Test case '.*orig:\(.*\)' results in a crash, skipping.*/\1/p" "$tmp/afl.log")
   stats=$out/default/fuzzer_stats
   if [ $afl -eq 0 ] && [ -s "$stats" ] && [ ${#found[@]} -eq 0 ]; then
     echo "$name: $(rate "$(sed -n 's/^execs_done *: //p' "$stats")" \
       "$(sed -n 's/^run_time *: //p' "$stats")"), $(ls "$seeds" | wc -l) seeds," \
       "a queue of $(sed -n 's/^corpus_count *: //p' "$stats") inputs"
-    pass
   else
     echo "$name: FAILED"
-    [ ${#found[@]} -gt 0 ] || tail -20 "$scratch/$name.log"
+    [ ${#found[@]} -gt 0 ] || tail -20 "$tmp/afl.log"
     for input in "${found[@]}"; do echo "input: $input"; done
-    flunk
+    return 1
   fi
+}
+
+# afl_target NAME: the optimizer under afl_run, with NAME's arguments and
+# workers, for SPAN seconds.
+# shellcheck disable=SC2317 # run by in_batch
+afl_target() {
+  export PNGCRUSH_WORKERS=${optimizer_workers[$1]}
+  # shellcheck disable=SC2086 # the arguments are words
+  afl_run "$1" "$span" "$scratch/seeds" "$sanitized" -- build/fuzz/optimizer/pngcrush-afl \
+    -rem alla ${optimizer_args[$1]} -reduce @@ "$scratch/afl-$1/copy.png"
 }
 
 # The tests' images, for the seeds of libpng's fuzzers and of the optimizer.
@@ -185,7 +197,7 @@ test_images "$scratch/images"
 for program in build/fuzz/fuzz_*; do
   name=${program#build/fuzz/fuzz_}
   chosen "$name" || continue
-  in_batch "fuzz_$name" "$program" "$seconds" -max_len=4200 "fuzz/corpus/$name"
+  in_batch libfuzzer "fuzz_$name" "$program" "$seconds" -max_len=4200 "fuzz/corpus/$name"
 done
 in_batch
 
@@ -204,7 +216,7 @@ for name in read readapi transformations colormap; do
     flunk
     continue
   fi
-  in_batch "libpng_$name" "$program" "$eighth" -close_fd_mask=3 \
+  in_batch libfuzzer "libpng_$name" "$program" "$eighth" -close_fd_mask=3 \
     -dict="$libpng/oss-fuzz/png.dict" "$scratch/images" "$libpng/testpngs"
 done
 in_batch
@@ -222,11 +234,11 @@ for name in optimizer methods; do
   fi
   span=$seconds
   [ "$name" = optimizer ] || span=$half
-  # shellcheck disable=SC2086 # the arguments are words
-  PNGCRUSH_WORKERS=${optimizer_workers[$name]} afl_run "$name" "$span" "$scratch/seeds" \
-    "$sanitized" -- build/fuzz/optimizer/pngcrush-afl \
-    -rem alla ${optimizer_args[$name]} -reduce @@ "$scratch/copy.png"
+  # afl-fuzz and the runs again after it keep one core busy each: the two
+  # go side by side.
+  in_batch afl_target "$name"
 done
+in_batch
 
 # The self-check: afl++ finds the input that crashes fuzz/selfcheck.c (one
 # bit away from its seed, by its deterministic steps) and stops. Its target
