@@ -25,9 +25,22 @@ install_packages() {
   echo "Installing: ${missing[*]}"
   # shellcheck disable=SC2086 # a command and its arguments
   [ -z "$enable" ] || $sudo $enable
-  $sudo apt-get update -qq
+  refresh_packages $sudo
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
     "${missing[@]}"
+}
+
+# refresh_packages [sudo]: apt-get update. A mirror caught in the middle of
+# a sync fails an index now and then: three tries, a minute apart, then a
+# warning, and the lists apt has; a package that cannot be had then fails
+# its install, which names it.
+refresh_packages() {
+  local try
+  for try in 1 2 3; do
+    "$@" apt-get update -qq && return 0
+    [ $try -eq 3 ] || sleep 60
+  done
+  echo "talvek: apt-get update failed three times; going on with the package lists apt has" >&2
 }
 
 # What building and running talvek on Linux needs: the optimizer is built
