@@ -179,13 +179,13 @@ afl_run() {
   fi
 }
 
-# afl_target NAME: the optimizer under afl_run, with NAME's arguments and
-# workers, for SPAN seconds.
+# afl_target NAME SECONDS: the optimizer under afl_run, with NAME's
+# arguments and workers.
 # shellcheck disable=SC2317 # run by in_batch
 afl_target() {
   export PNGCRUSH_WORKERS=${optimizer_workers[$1]}
   # shellcheck disable=SC2086 # the arguments are words
-  afl_run "$1" "$span" "$scratch/seeds" "$sanitized" -- build/fuzz/optimizer/pngcrush-afl \
+  afl_run "$1" "$2" "$scratch/seeds" "$sanitized" -- build/fuzz/optimizer/pngcrush-afl \
     -rem alla ${optimizer_args[$1]} -reduce @@ "$scratch/afl-$1/copy.png"
 }
 
@@ -236,7 +236,7 @@ for name in optimizer methods; do
   [ "$name" = optimizer ] || span=$half
   # afl-fuzz and the runs again after it keep one core busy each: the two
   # go side by side.
-  in_batch afl_target "$name"
+  in_batch afl_target "$name" "$span"
 done
 in_batch
 
